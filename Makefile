@@ -1,0 +1,85 @@
+# Front door: `make demo`, `make test`, `make bench`, `make fuzz`.
+# Each target first makes sure the Debian packages it needs are there.
+
+SHELL := /bin/bash
+
+BUILD       ?= build
+BENCH_BUILD ?= build-bench
+FUZZ_BUILD  ?= build-fuzz
+JOBS        ?= $(shell nproc 2>/dev/null || echo 2)
+FUZZ_SECONDS ?= 60
+# make test includes a short fuzzing run of each target.
+TEST_FUZZ_SECONDS ?= 30
+
+# Debian packages: what builds and tests the kit, what the benchmarks compare with.
+PKGS_BUILD = cmake g++ make pkg-config libgtest-dev libgmock-dev libasound2-dev \
+             python3 sox clang libclang-rt-14-dev
+PKGS_BENCH = libbenchmark-dev libsndfile1-dev libfftw3-dev libkissfft-dev
+
+CMAKE_FLAGS ?=
+
+.PHONY: all deps deps-bench build test demo bench fuzz fuzz-build clean
+
+all: build
+
+# Installs what is missing when run as root; otherwise prints the apt-get line.
+define ensure_pkgs
+	@missing=""; for p in $(1); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  if [ "$$(id -u)" = 0 ] && command -v apt-get >/dev/null; then \
+	    echo "installing:$$missing"; \
+	    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends$$missing; \
+	  else \
+	    echo "missing Debian packages; run as root:"; \
+	    echo "  apt-get install -y$$missing"; exit 1; \
+	  fi; \
+	fi
+endef
+
+deps:
+	$(call ensure_pkgs,$(PKGS_BUILD))
+
+deps-bench: deps
+	$(call ensure_pkgs,$(PKGS_BENCH))
+
+$(BUILD)/CMakeCache.txt: | deps
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+
+build: deps $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+	$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=$(TEST_FUZZ_SECONDS)
+
+demo: build
+	@test -x $(BUILD)/examples/demo/demo || { echo "demo host not built"; exit 1; }
+	$(BUILD)/examples/demo/demo
+
+bench: deps-bench
+	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DKIT_BENCH=ON -DKIT_TESTS=OFF $(CMAKE_FLAGS)
+	cmake --build $(BENCH_BUILD) -j $(JOBS)
+	@set -e; for b in $$(find $(BENCH_BUILD)/bench -type f -name 'bench_*' -perm -u+x | sort); do \
+	  echo "== $$b"; $$b; done
+
+# libFuzzer targets are executables named fuzz_<what>; seeds live in tests/fuzz/corpus/<what>/.
+# New inputs go to a scratch folder, so the kept corpora change only by hand.
+fuzz-build: deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DKIT_FUZZ=ON -DKIT_EXAMPLES=OFF \
+	  -DKIT_SANITIZE=address,undefined -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+
+fuzz: fuzz-build
+	@set -e; for f in $$(find $(FUZZ_BUILD)/tests/fuzz -type f -name 'fuzz_*' -perm -u+x 2>/dev/null | sort); do \
+	  name=$$(basename $$f); name=$${name#fuzz_}; \
+	  scratch=$$(mktemp -d); mkdir -p tests/fuzz/corpus/$$name; \
+	  echo "== fuzz $$name for $(FUZZ_SECONDS) s"; \
+	  log=$$scratch.log; \
+	  if ! $$f -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 $$scratch tests/fuzz/corpus/$$name >$$log 2>&1; then \
+	    tail -n 80 $$log; rm -rf $$scratch $$log; exit 1; fi; \
+	  tail -n 12 $$log; rm -rf $$scratch $$log; done
+
+clean:
+	rm -rf $(BUILD) $(BENCH_BUILD) $(FUZZ_BUILD)
