@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -24,6 +25,8 @@ struct Format {
   int bits;
   int channels;
 };
+
+void PrintTo(const Format& f, std::ostream* os) { *os << f.bits << " bits, " << f.channels << " ch"; }
 
 std::string FormatName(const ::testing::TestParamInfo<Format>& info) {
   return std::to_string(info.param.bits) + "bit_" + std::to_string(info.param.channels) + "ch";
