@@ -5,8 +5,8 @@
 #define VORNIX_API __attribute__((visibility("default")))
 
 // Filter kind of the FIR design. Any other value designs a low-pass filter
-// whose cut-off is f2.
-enum filter_type { low_pass = 0, high_pass = 1, band_pass = 2, band_stop = 3 };
+// whose cut-off is f2; the fixed 32-bit type makes every int a valid value.
+enum filter_type : int { low_pass = 0, high_pass = 1, band_pass = 2, band_stop = 3 };
 
 // A processing object owns the work areas of its FFT engine (about 1.3 MB,
 // obtained zero-filled at construction) and a dB limit. Every member works
