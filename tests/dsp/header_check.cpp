@@ -1,0 +1,1 @@
+#include <vornix/CVornix.h>
