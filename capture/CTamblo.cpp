@@ -62,10 +62,9 @@ CTamblo::CTamblo()
 CTamblo::~CTamblo()
 {
     std::shared_ptr<CTambloMsg> worker = CurrentWorker();
-    if (worker && worker->IsLive()) {
-        StopWorker(worker);
-        worker->WaitEnded(kStopWaitMs);
-    }
+    if (worker && worker->IsLive() && !worker->m_bStuck && StopWorker(worker) == 0 &&
+        !worker->WaitEnded(kStopWaitMs))
+        worker->m_bStuck = true;
     delete[] m_pRaw;
 }
 
@@ -146,8 +145,10 @@ void CTamblo::Rec(double* left, double* right, int length, short channels, short
         m_evDone->Wait(-1);
     // Every frame is stored; the close follows at once unless it failed.
     int error = worker->TakeError();
-    if (error == 0 && !worker->WaitEnded(kStopWaitMs))
+    if (error == 0 && !worker->WaitEnded(kStopWaitMs)) {
+        worker->m_bStuck = true;
         error = WAVERR_TIMEDOUT;
+    }
     if (error != 0)
         SetLastError(error);
 }
@@ -187,7 +188,7 @@ void CTamblo::Stop()
 
 int CTamblo::StopWorker(const std::shared_ptr<CTambloMsg>& worker)
 {
-    if (!worker || !worker->IsLive())
+    if (!worker || !worker->IsLive() || worker->m_bStuck)
         return 0;
     MMRESULT r;
     {
@@ -214,8 +215,10 @@ int CTamblo::StopWorker(const std::shared_ptr<CTambloMsg>& worker)
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStopWaitMs);
     while (!worker->m_bClosed) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0)
+        if (left.count() <= 0) {
+            worker->m_bStuck = true;
             return WAVERR_TIMEDOUT;
+        }
         // On the window's thread the blocks in flight are handled here, or the
         // worker could not finish its notification and close.
         int slice = static_cast<int>(std::min<long>(left.count(), pump ? 5 : 100));
@@ -239,7 +242,7 @@ void CTamblo::GetBuffer(int index, double* left, double* right)
     if ((index != 0 && index != 1) || !left)
         return;
     std::shared_ptr<CTambloMsg> worker = CurrentWorker();
-    if (!worker)
+    if (!worker || !worker->IsLive())
         return;
     std::lock_guard<std::mutex> lock(m_lock);
     int ch = worker->CopyBuffer(index, m_pRaw, m_nRawSamples);
@@ -307,6 +310,7 @@ bool CTamblo::Prepare(int length, short channels, short bits, int sampleRate, in
     int r = Open(channels, bits, sampleRate);
     if (r != 0) {
         SetLastError(r);
+        worker->m_bClosed = true;
         PostThreadMessage(worker->GetThreadId(), UM_WIM_ABANDON, 0, 0);  // no notification will come
         return false;
     }

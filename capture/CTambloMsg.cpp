@@ -10,7 +10,7 @@ CTambloMsg::CTambloMsg()
     : m_bOpen(0), m_nMode(0), m_hWnd(nullptr), m_nQueued(0), m_nDone(0), m_nLastLength(0), m_nBlocks(2),
       m_nSkip(0), m_bStopping(false), m_nLength{0, 0}, m_nNext(0), m_pLeft(nullptr), m_pRight(nullptr),
       m_pHdr{nullptr, nullptr}, m_pFormat(new WAVEFORMATEX()), m_hDevice(nullptr), m_nLostFrames(0),
-      m_bComplete(false), m_bClosed(false), m_nError(0)
+      m_bComplete(false), m_bClosed(false), m_bStuck(false), m_nError(0)
 {
     for (WAVEHDR*& hdr : m_pHdr) {
         hdr = new WAVEHDR();
@@ -201,6 +201,8 @@ void CTambloMsg::CloseDevice()
             }
         }
     }
+    if (failed)
+        m_bStuck = true;  // no close notification will follow
     // A blocking recording has every frame it will get: its caller need not
     // wait for a close that may never come.
     SignalComplete();

@@ -63,6 +63,7 @@ public:
     std::atomic<int> m_nLostFrames;
     std::atomic<bool> m_bComplete;  // blocking: every block is stored, or the close failed
     std::atomic<bool> m_bClosed;    // the device has closed (or never opened) and the worker is gone
+    std::atomic<bool> m_bStuck;     // the close failed, or a wait for it lapsed: nobody waits again
     std::mutex m_lock;              // the device handle, the buffers, the queue state; never held while sending
 
 private:
