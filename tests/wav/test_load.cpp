@@ -75,7 +75,7 @@ TEST_F(WavTest, LoadChannels) {
     Write16("st.wav", {1, 2, 3, 4}, 2);
     Write16("mono.wav", {5, 6});
     Write("three.wav", B().Chunk("fmt ", B::Fmt(1, 3, 8000, 6, 16)).Chunk("data", B::Samples16({1, 2, 3, 4, 5, 6})).Build());
-    short l[2], r[2] = {9, 9};
+    short l[4], r[4] = {9, 9, 9, 9};
     EXPECT_EQ(m_wav.Load(W("st.wav"), 0, 2, l, static_cast<short*>(nullptr)), 8);
     EXPECT_EQ(l[0], 1);
     EXPECT_EQ(l[1], 3);
