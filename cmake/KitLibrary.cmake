@@ -45,6 +45,11 @@ function(kit_add_library name)
                 ${CMAKE_CURRENT_BINARY_DIR}/${K_PACKAGE}ConfigVersion.cmake
           DESTINATION ${cfgdir})
 
+  # The .pc file finds its prefix from where it lies, so an install with
+  # `cmake --install --prefix <dir>` (or a moved tree) still points at itself.
+  file(RELATIVE_PATH KIT_PC_UP /kit/${CMAKE_INSTALL_LIBDIR}/pkgconfig /kit)
+  set(KIT_PC_PREFIX "\${pcfiledir}/${KIT_PC_UP}")
+  string(REGEX REPLACE "/$" "" KIT_PC_PREFIX "${KIT_PC_PREFIX}")
   set(KIT_PC_NAME ${name})
   set(KIT_PC_DESCRIPTION "${K_DESCRIPTION}")
   set(KIT_PC_VERSION ${K_VERSION})
