@@ -88,10 +88,13 @@ int main(int argc, char** argv) {
   const int start = kFrames / 2, count = kRate / 10;
   std::vector<double> l(count), r(count);
   const int bytes = wav.Load(Wide(tone).c_str(), start, count, l.data(), r.data());
-  double peak = 0;
-  for (int i = 0; i < count; ++i) peak = std::fmax(peak, std::fabs(l[i]));
-  std::printf("loaded frames %d..%d of %s: %d bytes, left peak %.4f, first right %.4f\n", start,
-              start + count - 1, tone.c_str(), bytes, peak, r[0]);
+  double peakL = 0, peakR = 0;
+  for (int i = 0; i < count; ++i) {
+    peakL = std::fmax(peakL, std::fabs(l[i]));
+    peakR = std::fmax(peakR, std::fabs(r[i]));
+  }
+  std::printf("loaded frames %d..%d of %s: %d bytes, peaks %.4f left, %.4f right\n", start,
+              start + count - 1, tone.c_str(), bytes, peakL, peakR);
   if (bytes != count * 4) return 1;
 
   // 3. One edit of each kind, each on a fresh copy of the tone.
