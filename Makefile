@@ -82,7 +82,7 @@ fuzz: fuzz-build
 	    tail -n 80 $$log; rm -rf $$scratch $$log; \
 	    echo "the failing input is in $(FUZZ_BUILD)/$$name-*; copy it into tests/fuzz/corpus/$$name/ to keep it"; \
 	    exit 1; fi; \
-	  tail -n 12 $$log; rm -rf $$scratch $$log; done
+	  grep -E "^(Done|stat::)" $$log; rm -rf $$scratch $$log; done
 
 clean:
 	rm -rf $(BUILD) $(BENCH_BUILD) $(FUZZ_BUILD)

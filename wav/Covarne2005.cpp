@@ -80,42 +80,41 @@ const unsigned char kPcmSubFormat[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x1
                                          0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 
 // Writing convention: x * 32760 (16 bits) or x * 127 + 128 (8 bits), truncated
-// toward zero and limited; NaN is written as silence.
-inline std::int16_t To16(double x) {
-    double v = x * 32760.0;
-    if (v != v) v = 0.0;
-    v = v > 32760.0 ? 32760.0 : (v < -32760.0 ? -32760.0 : v);
-    return static_cast<std::int16_t>(static_cast<int>(v));
+// toward zero and limited; NaN is written as silence. Written without branches so
+// that the loops below vectorise.
+inline int Limit(double x, double scale) {
+    double v = x * scale;
+    v = v == v ? v : 0.0;
+    v = v < -scale ? -scale : v;
+    v = v > scale ? scale : v;
+    return static_cast<int>(v);
 }
 
-inline unsigned char To8(double x) {
-    double v = x * 127.0;
-    if (v != v) v = 0.0;
-    v = v > 127.0 ? 127.0 : (v < -127.0 ? -127.0 : v);
-    return static_cast<unsigned char>(static_cast<int>(v) + 128);
+inline void Put16(unsigned char* p, int v) {
+    const auto s = static_cast<std::int16_t>(v);
+    std::memcpy(p, &s, 2);
 }
 
 // Converts `frames` frames into `out`, frame i at byte i * blockAlign; channel 1
 // follows channel 0 when `right` is given.
-void ConvertOut(unsigned char* out, const double* left, const double* right, long long frames,
-                int blockAlign, int bits) {
-    if (bits == 16) {
+void ConvertOut(unsigned char* __restrict out, const double* __restrict left, const double* __restrict right,
+                long long frames, int blockAlign, int bits) {
+    if (bits == 16 && right != nullptr && blockAlign == 4) {
         for (long long i = 0; i < frames; ++i) {
-            unsigned char* f = out + i * blockAlign;
-            const auto l = static_cast<std::uint16_t>(To16(left[i]));
-            f[0] = static_cast<unsigned char>(l);
-            f[1] = static_cast<unsigned char>(l >> 8);
-            if (right != nullptr) {
-                const auto r = static_cast<std::uint16_t>(To16(right[i]));
-                f[2] = static_cast<unsigned char>(r);
-                f[3] = static_cast<unsigned char>(r >> 8);
-            }
+            Put16(out + 4 * i, Limit(left[i], 32760.0));
+            Put16(out + 4 * i + 2, Limit(right[i], 32760.0));
+        }
+    } else if (bits == 16 && right == nullptr && blockAlign == 2) {
+        for (long long i = 0; i < frames; ++i) Put16(out + 2 * i, Limit(left[i], 32760.0));
+    } else if (bits == 16) {
+        for (long long i = 0; i < frames; ++i) {
+            Put16(out + i * blockAlign, Limit(left[i], 32760.0));
+            if (right != nullptr) Put16(out + i * blockAlign + 2, Limit(right[i], 32760.0));
         }
     } else if (bits == 8) {
         for (long long i = 0; i < frames; ++i) {
-            unsigned char* f = out + i * blockAlign;
-            f[0] = To8(left[i]);
-            if (right != nullptr) f[1] = To8(right[i]);
+            out[i * blockAlign] = static_cast<unsigned char>(Limit(left[i], 127.0) + 128);
+            if (right != nullptr) out[i * blockAlign + 1] = static_cast<unsigned char>(Limit(right[i], 127.0) + 128);
         }
     }
 }
@@ -629,8 +628,9 @@ bool Covarne2005::_file_img_copy(File* dst, File* src, long long bytes) {
     return true;
 }
 
-bool Covarne2005::_create_tmp_file_name(char* name, int room) {
-    return covarne::platform::CreateTempFile(name, room);
+// Creates the temporary file of an insertion or deletion and opens it.
+bool Covarne2005::_create_tmp_file_name(char* name, int room, File* file) {
+    return file->OpenTemp(name, room);
 }
 
 // Rewrites the data size and RIFF size for `frames` frames, from the last inspection.
@@ -831,11 +831,7 @@ int Covarne2005::Insert(wchar_t* path, int start, int count) {
 
     File file, tmp;
     char tmpName[kTempRoom];
-    if (!file.Open(p, OpenMode::Update) || !_create_tmp_file_name(tmpName, kTempRoom)) return -1;
-    if (!tmp.Open(tmpName, OpenMode::Scratch)) {
-        covarne::platform::Remove(tmpName);
-        return -1;
-    }
+    if (!file.Open(p, OpenMode::Update) || !_create_tmp_file_name(tmpName, kTempRoom, &tmp)) return -1;
     const long long tail = (t.frames - start) * t.align;
     if (!file.Seek(t.At(start)) || !_file_img_copy(&tmp, &file, tail)) {
         tmp.Close();
@@ -864,11 +860,7 @@ int Covarne2005::Delete(wchar_t* path, int start, int count) {
 
     File file, tmp;
     char tmpName[kTempRoom];
-    if (!file.Open(p, OpenMode::Update) || !_create_tmp_file_name(tmpName, kTempRoom)) return -1;
-    if (!tmp.Open(tmpName, OpenMode::Scratch)) {
-        covarne::platform::Remove(tmpName);
-        return -1;
-    }
+    if (!file.Open(p, OpenMode::Update) || !_create_tmp_file_name(tmpName, kTempRoom, &tmp)) return -1;
     const long long tail = end < t.frames ? (t.frames - end) * t.align : 0;
     if (tail > 0 && (!file.Seek(t.At(end)) || !_file_img_copy(&tmp, &file, tail))) {
         tmp.Close();

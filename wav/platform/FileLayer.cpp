@@ -25,7 +25,6 @@ bool File::Open(const std::string& path, OpenMode mode) {
     case OpenMode::Read: flags |= O_RDONLY; break;
     case OpenMode::Update: flags |= O_RDWR; break;
     case OpenMode::Create: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
-    case OpenMode::Scratch: flags |= O_RDWR | O_TRUNC | O_NOFOLLOW; break;
     }
     // A FIFO must not block the open; regular files ignore the flag.
     int fd;
@@ -133,21 +132,24 @@ bool Remove(const std::string& path) {
     return ::unlink(path.c_str()) == 0;
 }
 
-bool CreateTempFile(char* name, int room) {
+bool File::OpenTemp(char* name, int room) {
+    if (m_fd >= 0 || name == nullptr || room <= 0) return false;
     const char* dir = std::getenv("TMPDIR");
     if (dir == nullptr || *dir == '\0') dir = "/tmp";
     std::string pattern(dir);
     while (pattern.size() > 1 && pattern.back() == '/') pattern.pop_back();
     pattern += "/WAVXXXXXX.wav";
-    if (name == nullptr || room <= 0 || pattern.size() >= static_cast<size_t>(room)) return false;
+    name[0] = '\0';
+    if (pattern.size() >= static_cast<size_t>(room)) return false;
     std::memcpy(name, pattern.c_str(), pattern.size() + 1);
-    // mkstemps creates the file exclusively (O_EXCL) and only for us (mode 0600).
-    int fd = ::mkstemps(name, 4);
+    // Created exclusively (O_EXCL) and for us alone (mode 0600); kept open, so that no
+    // other process can slip in between naming and opening.
+    const int fd = ::mkostemps(name, 4, O_CLOEXEC);
     if (fd < 0) {
         name[0] = '\0';
         return false;
     }
-    ::close(fd);
+    m_fd = fd;
     return true;
 }
 

@@ -16,7 +16,6 @@ enum class OpenMode {
     Read,     // existing regular file, read only
     Update,   // existing regular file, read and write, not truncated
     Create,   // write only, created or truncated
-    Scratch,  // an existing file of our own (a temporary file): read and write, truncated
 };
 
 // An open file; closed (without report) when destroyed.
@@ -29,6 +28,10 @@ public:
 
     // False when the path does not open in that mode or is not a regular file.
     bool Open(const std::string& path, OpenMode mode);
+    // Creates and opens (read and write) a new empty file, private to the caller, in
+    // the temporary directory ($TMPDIR, else /tmp), named "WAV<unique>.wav"; writes its
+    // path into `name` (room for `room` bytes, terminator included).
+    bool OpenTemp(char* name, int room);
     bool IsOpen() const { return m_fd >= 0; }
     // False when the system reports an error on closing (data may not have reached the file).
     bool Close();
@@ -59,11 +62,6 @@ enum class Entry { Missing, File, Directory, Unknown };
 // What the path names. Unknown when the system cannot tell (no permission, ...).
 Entry Lookup(const std::string& path);
 bool Remove(const std::string& path);
-
-// Creates a new empty file, private to the caller, in the temporary directory
-// ($TMPDIR, else /tmp), named "WAV<unique>.wav"; writes its path into `name`
-// (room for `room` bytes, terminator included). False when none can be made.
-bool CreateTempFile(char* name, int room);
 
 // UTF-8 form of a wide path. False for a null path or a character that has none.
 bool ToUtf8(const wchar_t* path, std::string* out);

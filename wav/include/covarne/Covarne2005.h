@@ -104,7 +104,7 @@ private:
     int _save_over_write(wchar_t* path, double* left, double* right, int start, int count, int sampleRate,
                          short bits, bool write);
     bool _zero_img_copy(File* file, long long bytes);
-    bool _create_tmp_file_name(char* name, int room);
+    bool _create_tmp_file_name(char* name, int room, File* file);
     bool _file_img_copy(File* dst, File* src, long long bytes);
 
     // Internal steps shared by the members above.
