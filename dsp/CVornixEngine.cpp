@@ -36,11 +36,11 @@ constexpr v2d kMinusPlus = {-1.0, 1.0};
 
 // A twiddle factor (wr, wi) prepared for CMul.
 struct Tw {
-    v2d w, wp;  // (wr, wi) and (-wi, wr)
-    Tw(double wr, double wi) : w{wr, wi}, wp{-wi, wr} {}
+    v2d r, i;  // (wr, wr) and (-wi, wi)
+    Tw(double wr, double wi) : r{wr, wr}, i{-wi, wi} {}
 };
 // (wr xr - wi xi, wr xi + wi xr)
-inline v2d CMul(const Tw& t, v2d x) { return Dup0(x) * t.w + Dup1(x) * t.wp; }
+inline v2d CMul(const Tw& t, v2d x) { return t.r * x + t.i * Swap(x); }
 
 // Radix-4 butterfly on the four complex values at a + j, + l, + 2l, + 3l.
 // x0 = a0 + a1, x1 = a0 - a1, x2 = a2 + a3, x3 = a2 - a3;
