@@ -89,14 +89,17 @@ void CVornix::Fft(double* re, double* im, int n, bool forward) {
     }
     if (forward) {
         cdft(2 * N, -1, b, m_pIp, m_pW);
+        for (int k = 0; k < N; k++) {
+            re[k] = b[2 * k];
+            im[k] = b[2 * k + 1];
+        }
     } else {
         cdft(2 * N, 1, b, m_pIp, m_pW);
-        const double s = 1.0 / N;
-        for (int i = 0; i < 2 * N; i++) b[i] *= s;
-    }
-    for (int k = 0; k < N; k++) {
-        re[k] = b[2 * k];
-        im[k] = b[2 * k + 1];
+        const double s = 1.0 / N;  // applied on the way out
+        for (int k = 0; k < N; k++) {
+            re[k] = b[2 * k] * s;
+            im[k] = b[2 * k + 1] * s;
+        }
     }
 }
 
@@ -233,44 +236,39 @@ void CVornix::FirFilter(double* x, int n, int taps, double f1, double f2, double
         return;
     }
 
-    // One product of two 2n-point spectra.
+    // One product of two 2n-point spectra. The spectra stay interleaved and
+    // the product is formed in place of the signal's spectrum: the same
+    // arithmetic as with separate real and imaginary arrays, half the memory.
     const int K = 2 * n;
-    auto buf = Doubles(2 * static_cast<std::size_t>(K));
+    auto xs = Doubles(2 * static_cast<std::size_t>(K));
+    auto hs = Doubles(2 * static_cast<std::size_t>(K));
     auto h = Doubles(static_cast<std::size_t>(taps) + 1);
-    auto xr = Doubles(K), xi = Doubles(K), hr = Doubles(K), hi = Doubles(K);
-    double* b = buf.get();
+    double* X = xs.get();
+    double* H = hs.get();
 
     for (int i = 0; i < n; i++) {
-        b[2 * i] = x[i];
-        b[2 * i + 1] = 0;
+        X[2 * i] = x[i];
+        X[2 * i + 1] = 0;
     }
-    for (int i = 2 * n; i < 2 * K; i++) b[i] = 0;
-    cdft(2 * K, -1, b, m_pIp, m_pW);
-    for (int i = 0; i < K; i++) {
-        xr[i] = b[2 * i];
-        xi[i] = b[2 * i + 1];
-    }
+    std::memset(X + 2 * n, 0, 2 * static_cast<std::size_t>(K - n) * sizeof(double));
+    cdft(2 * K, -1, X, m_pIp, m_pW);
 
     GetFirCoef(h.get(), taps, f1, f2, fs, att, type);
     for (int i = 0; i < taps; i++) {
-        b[2 * i] = h[i];
-        b[2 * i + 1] = 0;
+        H[2 * i] = h[i];
+        H[2 * i + 1] = 0;
     }
-    for (int i = 2 * taps; i < 2 * K; i++) b[i] = 0;
-    cdft(2 * K, -1, b, m_pIp, m_pW);
-    for (int i = 0; i < K; i++) {
-        hr[i] = b[2 * i];
-        hi[i] = b[2 * i + 1];
-    }
+    std::memset(H + 2 * taps, 0, 2 * static_cast<std::size_t>(K - taps) * sizeof(double));
+    cdft(2 * K, -1, H, m_pIp, m_pW);
 
     for (int i = 0; i < K; i++) {
-        b[2 * i] = xr[i] * hr[i] - xi[i] * hi[i];
-        b[2 * i + 1] = xi[i] * hr[i] + xr[i] * hi[i];
+        const double xr = X[2 * i], xi = X[2 * i + 1], hr = H[2 * i], hi = H[2 * i + 1];
+        X[2 * i] = xr * hr - xi * hi;
+        X[2 * i + 1] = xi * hr + xr * hi;
     }
-    cdft(2 * K, 1, b, m_pIp, m_pW);
+    cdft(2 * K, 1, X, m_pIp, m_pW);
     const double s = 1.0 / K;
-    for (int i = 0; i < 2 * K; i++) b[i] *= s;
-    for (int i = 0; i < n; i++) x[i] = b[2 * i];
+    for (int i = 0; i < n; i++) x[i] = X[2 * i] * s;
 }
 
 // Causal convolution y[i] = sum_{k < taps} h[k] x[i-k] for any n by

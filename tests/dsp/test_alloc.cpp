@@ -82,7 +82,7 @@ TEST(Allocation, TemporariesFailBeforeAnyWrite) {
     CVornix v;
     struct {
         int n, taps, allocations;
-    } cases[] = {{32768, 255, 6}, {1000, 255, 4}, {70000, 40000, 4}};
+    } cases[] = {{32768, 255, 4}, {1000, 255, 5}, {70000, 40000, 5}};
     for (auto& c : cases) {
         for (int which = 1; which <= c.allocations; which++) {
             std::vector<double> x(c.n, 0.25);
