@@ -125,14 +125,27 @@ inline double From16(std::int16_t s, double*) { return s * 0.000030517578125; }
 inline short From8(unsigned char b, short*) { return static_cast<short>(b); }
 inline short From16(std::int16_t s, short*) { return s; }
 
+inline std::int16_t Get16(const unsigned char* p) {
+    return static_cast<std::int16_t>(p[0] | p[1] << 8);
+}
+
 template <typename T>
-void ConvertIn(const unsigned char* in, long long frames, int blockAlign, int bits, T* left, T* right) {
+void ConvertIn(const unsigned char* __restrict in, long long frames, int blockAlign, int bits, T* __restrict left,
+               T* __restrict right) {
     T* tag = nullptr;
-    if (bits == 16) {
+    // The common layouts get loops of their own, which the compiler vectorises.
+    if (bits == 16 && blockAlign == 4 && left != nullptr && right != nullptr) {
+        for (long long i = 0; i < frames; ++i) {
+            left[i] = From16(Get16(in + 4 * i), tag);
+            right[i] = From16(Get16(in + 4 * i + 2), tag);
+        }
+    } else if (bits == 16 && blockAlign == 2 && left != nullptr) {
+        for (long long i = 0; i < frames; ++i) left[i] = From16(Get16(in + 2 * i), tag);
+    } else if (bits == 16) {
         for (long long i = 0; i < frames; ++i) {
             const unsigned char* f = in + i * blockAlign;
-            if (left != nullptr) left[i] = From16(static_cast<std::int16_t>(f[0] | f[1] << 8), tag);
-            if (right != nullptr) right[i] = From16(static_cast<std::int16_t>(f[2] | f[3] << 8), tag);
+            if (left != nullptr) left[i] = From16(Get16(f), tag);
+            if (right != nullptr) right[i] = From16(Get16(f + 2), tag);
         }
     } else {
         for (long long i = 0; i < frames; ++i) {
@@ -575,8 +588,12 @@ void Covarne2005::Save(const wchar_t* path, double* left, double* right, int fra
     if (static_cast<long long>(frames) * h.blockAlign > kMaxData - 36) return;
     std::string p;
     File file;
-    if (!covarne::platform::ToUtf8(path, &p) || !file.Open(p, OpenMode::Create)) return;
-    if (file.Write(&h, sizeof h)) _write_image(&file, left, right, frames, h);
+    if (!covarne::platform::ToUtf8(path, &p) || !file.Open(p, OpenMode::Replace)) return;
+    // The old contents are overwritten and then cut off: the result is that of a
+    // truncating open, but an existing file's pages and blocks are reused.
+    const bool ok = file.Write(&h, sizeof h) && _write_image(&file, left, right, frames, h);
+    const long long end = file.Tell();
+    if (end >= 0) file.Truncate(ok ? static_cast<long long>(sizeof h) + h.dataSize : end);
     file.Close();
 }
 
