@@ -12,12 +12,6 @@ namespace {
 
 using B = WavBuilder;
 
-std::vector<int> Data16(const Bytes& b, size_t offset = 44) {
-    std::vector<int> v;
-    for (size_t i = offset; i + 1 < b.size(); i += 2) v.push_back(Get16(b, i));
-    return v;
-}
-
 std::vector<int> Ramp(int from, int to) {  // frames from..to-1 of a file whose frame i is 100 * (i + 1)
     std::vector<int> v;
     for (int i = from; i < to; ++i) v.push_back(static_cast<std::int16_t>(100 * (i + 1)));
