@@ -125,14 +125,27 @@ inline double From16(std::int16_t s, double*) { return s * 0.000030517578125; }
 inline short From8(unsigned char b, short*) { return static_cast<short>(b); }
 inline short From16(std::int16_t s, short*) { return s; }
 
+inline std::int16_t Get16(const unsigned char* p) {
+    return static_cast<std::int16_t>(p[0] | p[1] << 8);
+}
+
 template <typename T>
-void ConvertIn(const unsigned char* in, long long frames, int blockAlign, int bits, T* left, T* right) {
+void ConvertIn(const unsigned char* __restrict in, long long frames, int blockAlign, int bits, T* __restrict left,
+               T* __restrict right) {
     T* tag = nullptr;
-    if (bits == 16) {
+    // The common layouts get loops of their own, which the compiler vectorises.
+    if (bits == 16 && blockAlign == 4 && left != nullptr && right != nullptr) {
+        for (long long i = 0; i < frames; ++i) {
+            left[i] = From16(Get16(in + 4 * i), tag);
+            right[i] = From16(Get16(in + 4 * i + 2), tag);
+        }
+    } else if (bits == 16 && blockAlign == 2 && left != nullptr) {
+        for (long long i = 0; i < frames; ++i) left[i] = From16(Get16(in + 2 * i), tag);
+    } else if (bits == 16) {
         for (long long i = 0; i < frames; ++i) {
             const unsigned char* f = in + i * blockAlign;
-            if (left != nullptr) left[i] = From16(static_cast<std::int16_t>(f[0] | f[1] << 8), tag);
-            if (right != nullptr) right[i] = From16(static_cast<std::int16_t>(f[2] | f[3] << 8), tag);
+            if (left != nullptr) left[i] = From16(Get16(f), tag);
+            if (right != nullptr) right[i] = From16(Get16(f + 2), tag);
         }
     } else {
         for (long long i = 0; i < frames; ++i) {
@@ -197,9 +210,7 @@ Covarne2005::Covarne2005()
       m_nWinCapacity(0),
       m_pWinLeft(nullptr),
       m_pWinRight(nullptr),
-      m_nFileLength(0),
       m_nFmtBody(0),
-      m_nStoredData(0),
       m_bDataChunk(false),
       m_bTrailing(false),
       m_bLayoutOk(false) {
@@ -236,9 +247,7 @@ Covarne2005& Covarne2005::operator=(const Covarne2005& other) {
     m_nDataOffset = other.m_nDataOffset;
     m_nFrames = other.m_nFrames;
     m_hdrLast = other.m_hdrLast;
-    m_nFileLength = other.m_nFileLength;
     m_nFmtBody = other.m_nFmtBody;
-    m_nStoredData = other.m_nStoredData;
     m_bDataChunk = other.m_bDataChunk;
     m_bTrailing = other.m_bTrailing;
     m_bLayoutOk = other.m_bLayoutOk;
@@ -344,9 +353,7 @@ int Covarne2005::_get_wave_info(File* stream, tagWAVEFILEHEADER2005* header) {
     m_hdrLast.dataSize = static_cast<std::int32_t>(dataSize);
     m_nFrames = static_cast<int>(frames);
     m_nDataOffset = static_cast<int>(dataOffset);
-    m_nFileLength = length;
     m_nFmtBody = fmtBody;
-    m_nStoredData = stored;
     m_bDataChunk = dataHeader >= 0;
     m_bTrailing = m_bDataChunk && length > dataOffset + stored + (stored & 1);
     m_bLayoutOk = blockAlign > 0 && blockAlign == canonicalAlign;
@@ -575,8 +582,12 @@ void Covarne2005::Save(const wchar_t* path, double* left, double* right, int fra
     if (static_cast<long long>(frames) * h.blockAlign > kMaxData - 36) return;
     std::string p;
     File file;
-    if (!covarne::platform::ToUtf8(path, &p) || !file.Open(p, OpenMode::Create)) return;
-    if (file.Write(&h, sizeof h)) _write_image(&file, left, right, frames, h);
+    if (!covarne::platform::ToUtf8(path, &p) || !file.Open(p, OpenMode::Replace)) return;
+    // The old contents are overwritten and then cut off: the result is that of a
+    // truncating open, but an existing file's pages and blocks are reused.
+    const bool ok = file.Write(&h, sizeof h) && _write_image(&file, left, right, frames, h);
+    const long long end = file.Tell();
+    if (end >= 0) file.Truncate(ok ? static_cast<long long>(sizeof h) + h.dataSize : end);
     file.Close();
 }
 
@@ -633,13 +644,6 @@ bool Covarne2005::_create_tmp_file_name(char* name, int room, File* file) {
     return file->OpenTemp(name, room);
 }
 
-// Rewrites the data size and RIFF size for `frames` frames, from the last inspection.
-bool Covarne2005::_fix_header(File* file, long long frames) {
-    const long long dataSize = frames * m_hdrLast.blockAlign;
-    return WriteLe32At(file, m_nDataOffset - 4, static_cast<std::uint32_t>(dataSize)) &&
-           WriteLe32At(file, 4, static_cast<std::uint32_t>(m_nDataOffset - 8 + dataSize));
-}
-
 // What an edit needs of the file it changes, taken right after the inspection.
 struct Covarne2005::Target {
     long long offset = 0;  // data offset
@@ -653,6 +657,13 @@ struct Covarne2005::Target {
     long long At(long long frame) const { return offset + frame * align; }
     bool Fits(long long newFrames) const { return newFrames * align <= kMaxData; }
 };
+
+// Rewrites the data size and the RIFF size of the file for `frames` frames.
+bool Covarne2005::_fix_header(File* file, const Target& target, long long frames) {
+    const long long dataSize = frames * target.align;
+    return WriteLe32At(file, target.offset - 4, static_cast<std::uint32_t>(dataSize)) &&
+           WriteLe32At(file, 4, static_cast<std::uint32_t>(target.offset - 8 + dataSize));
+}
 
 // Inspects an existing file for an edit: usable, a frame layout that holds, a data chunk.
 bool Covarne2005::_target(const char* path, Target* target) {
@@ -690,9 +701,8 @@ int Covarne2005::_append(const char* path, double* left, double* right, int fram
     if (!t.Fits(total) || (t.trailing && frames > 0)) return -1;
     if (!file.Open(path, OpenMode::Update)) return -1;
     // Frames go right after the last whole frame, whatever pad byte or partial frame the file ends in.
-    tagWAVEFILEHEADER2005 layout = m_hdrLast;
-    bool ok = file.Seek(t.At(t.frames)) && _write_image(&file, left, right, frames, layout) &&
-              (t.trailing || _fix_header(&file, total));
+    bool ok = file.Seek(t.At(t.frames)) && _write_image(&file, left, right, frames, m_hdrLast) &&
+              (t.trailing || _fix_header(&file, t, total));
     ok = file.Close() && ok;
     return ok ? static_cast<int>(total) : -1;
 }
@@ -706,7 +716,7 @@ int Covarne2005::_append_silence(const char* path, int frames) {
     File file;
     if (!file.Open(path, OpenMode::Update)) return -1;
     bool ok = file.Seek(t.At(t.frames)) && _zero_img_copy(&file, static_cast<long long>(frames) * t.align) &&
-              (t.trailing || _fix_header(&file, total));
+              (t.trailing || _fix_header(&file, t, total));
     ok = file.Close() && ok;
     return ok ? static_cast<int>(total) : -1;
 }
@@ -755,14 +765,13 @@ int Covarne2005::_overwrite(const char* path, double* left, double* right, int c
     const long long total = std::max(static_cast<long long>(start) + count, t.frames);
     if (!t.Fits(total) || (t.trailing && total > t.frames)) return -1;
     if (!file.Open(path, OpenMode::Update)) return -1;
-    tagWAVEFILEHEADER2005 layout = m_hdrLast;
     bool ok = true;
     if (start > t.frames)
         ok = file.Seek(t.At(t.frames)) && _zero_img_copy(&file, (start - t.frames) * t.align);
     ok = ok && file.Seek(t.At(start)) &&
-         (write ? _write_image(&file, left, right, count, layout)
+         (write ? _write_image(&file, left, right, count, m_hdrLast)
                 : _zero_img_copy(&file, static_cast<long long>(count) * t.align)) &&
-         (t.trailing || _fix_header(&file, total));
+         (t.trailing || _fix_header(&file, t, total));
     ok = file.Close() && ok;
     return ok ? static_cast<int>(total) : -1;
 }
@@ -840,7 +849,7 @@ int Covarne2005::Insert(wchar_t* path, int start, int count) {
     }
     // From here on the file changes; on a failure the temporary file keeps the tail.
     bool ok = file.Seek(t.At(start)) && _zero_img_copy(&file, static_cast<long long>(count) * t.align) &&
-              tmp.Seek(0) && _file_img_copy(&file, &tmp, tail) && (t.trailing || _fix_header(&file, total));
+              tmp.Seek(0) && _file_img_copy(&file, &tmp, tail) && (t.trailing || _fix_header(&file, t, total));
     ok = file.Close() && ok;
     tmp.Close();
     if (!ok) return -1;
@@ -869,7 +878,7 @@ int Covarne2005::Delete(wchar_t* path, int start, int count) {
     }
     // From here on the file changes; on a failure the temporary file keeps the tail.
     bool ok = file.Seek(t.At(start)) && tmp.Seek(0) && _file_img_copy(&file, &tmp, tail) &&
-              _fix_header(&file, total) && file.Truncate(t.At(total));
+              _fix_header(&file, t, total) && file.Truncate(t.At(total));
     ok = file.Close() && ok;
     tmp.Close();
     if (!ok && tail > 0) return -1;

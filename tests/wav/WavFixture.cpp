@@ -26,6 +26,12 @@ int Get16(const Bytes& b, size_t at) {
     return static_cast<std::int16_t>(b[at] | b[at + 1] << 8);
 }
 
+std::vector<int> Data16(const Bytes& b, size_t offset) {
+    std::vector<int> v;
+    for (size_t i = offset; i + 1 < b.size(); i += 2) v.push_back(Get16(b, i));
+    return v;
+}
+
 WavBuilder& WavBuilder::Chunk(const char* id, const Bytes& body, bool pad) {
     ChunkHeader(id, static_cast<std::uint32_t>(body.size()));
     Raw(body);

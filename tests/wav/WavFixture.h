@@ -43,6 +43,8 @@ void Put16(Bytes& b, int v);
 void Put32(Bytes& b, std::uint32_t v);
 std::uint32_t Get32(const Bytes& b, size_t at);
 int Get16(const Bytes& b, size_t at);
+// The 16-bit samples of a file from `offset` on.
+std::vector<int> Data16(const Bytes& b, size_t offset = 44);
 
 // A fresh folder under the system's temporary directory, removed afterwards.
 class WavTest : public ::testing::Test {

@@ -10,12 +10,6 @@ namespace {
 
 using B = WavBuilder;
 
-std::vector<int> Data16(const Bytes& b, size_t offset = 44) {
-    std::vector<int> v;
-    for (size_t i = offset; i + 1 < b.size(); i += 2) v.push_back(Get16(b, i));
-    return v;
-}
-
 // A one-channel 16-bit file of frames 100, 200, ..., n * 100.
 std::vector<int> Ramp(int n, int from = 1) {
     std::vector<int> v;

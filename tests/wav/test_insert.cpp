@@ -2,6 +2,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
 
 #include <sys/resource.h>
 
@@ -11,12 +12,6 @@ namespace wavtest {
 namespace {
 
 using B = WavBuilder;
-
-std::vector<int> Data16(const Bytes& b, size_t offset = 44) {
-    std::vector<int> v;
-    for (size_t i = offset; i + 1 < b.size(); i += 2) v.push_back(Get16(b, i));
-    return v;
-}
 
 std::vector<int> Ramp(int from, int to) {  // frames from..to-1 of a file whose frame i is 100 * (i + 1)
     std::vector<int> v;
@@ -184,6 +179,33 @@ TEST_F(TempDirTest, FailedWriteKeepsTheTemporaryFile) {
     EXPECT_EQ(d, -1);
     EXPECT_TRUE(TempFiles().empty());
     EXPECT_EQ(Data16(Read("b.wav")), Ramp(0, 1000));
+}
+
+// Edits running at once each get a temporary file of their own.
+TEST_F(TempDirTest, ConcurrentEditsUseTheirOwnTemporaryFiles) {
+    std::vector<int> va(2000), vb(2000);
+    for (int i = 0; i < 2000; ++i) {
+        va[i] = i;
+        vb[i] = 10000 + i;
+    }
+    Write16("a.wav", va);
+    Write16("b.wav", vb);
+    // Objects are made here: every construction sets the process locale.
+    Covarne2005 wavA, wavB;
+    auto run = [](Covarne2005* wav, wchar_t* path, bool* ok) {
+        for (int k = 0; k < 20; ++k)
+            *ok = wav->Insert(path, 1000, 7) == 2007 && wav->Delete(path, 1000, 7) == 2000 && *ok;
+    };
+    bool okA = true, okB = true;
+    std::thread ta(run, &wavA, W("a.wav"), &okA);
+    std::thread tb(run, &wavB, W("b.wav"), &okB);
+    ta.join();
+    tb.join();
+    EXPECT_TRUE(okA);
+    EXPECT_TRUE(okB);
+    EXPECT_EQ(Data16(Read("a.wav")), va);
+    EXPECT_EQ(Data16(Read("b.wav")), vb);
+    EXPECT_TRUE(TempFiles().empty());
 }
 
 // Raw access: header bytes and stored sample bytes as they are.

@@ -25,6 +25,7 @@ bool File::Open(const std::string& path, OpenMode mode) {
     case OpenMode::Read: flags |= O_RDONLY; break;
     case OpenMode::Update: flags |= O_RDWR; break;
     case OpenMode::Create: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
+    case OpenMode::Replace: flags |= O_WRONLY | O_CREAT; break;
     }
     // A FIFO must not block the open; regular files ignore the flag.
     int fd;
@@ -59,6 +60,11 @@ long long File::Length() {
 bool File::Seek(long long position) {
     if (m_fd < 0 || position < 0) return false;
     return ::lseek(m_fd, static_cast<off_t>(position), SEEK_SET) == static_cast<off_t>(position);
+}
+
+long long File::Tell() {
+    if (m_fd < 0) return -1;
+    return static_cast<long long>(::lseek(m_fd, 0, SEEK_CUR));
 }
 
 long long File::Read(void* buffer, long long bytes) {

@@ -16,6 +16,7 @@ enum class OpenMode {
     Read,     // existing regular file, read only
     Update,   // existing regular file, read and write, not truncated
     Create,   // write only, created or truncated
+    Replace,  // write only, created if missing, not truncated (the caller sets the length)
 };
 
 // An open file; closed (without report) when destroyed.
@@ -39,6 +40,8 @@ public:
     // File length in bytes, or -1.
     long long Length();
     bool Seek(long long position);
+    // The current position, or -1.
+    long long Tell();
     // Reads up to `bytes` bytes at the current position. Fewer only at the end of the file; -1 on error.
     long long Read(void* buffer, long long bytes);
     // Writes all `bytes` bytes at the current position, or reports false.

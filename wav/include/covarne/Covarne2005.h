@@ -118,7 +118,7 @@ private:
     int _append_silence(const char* path, int frames);
     bool _write_image(File* file, double* left, double* right, long long frames,
                       const tagWAVEFILEHEADER2005& layout);
-    bool _fix_header(File* file, long long frames);
+    bool _fix_header(File* file, const Target& target, long long frames);
 
     unsigned char* m_pZeroBlock;
     unsigned char* m_pCopyBuffer;
@@ -137,9 +137,7 @@ private:
     double* m_pWinRight;
 
     // What the last inspection learnt beyond the header record.
-    long long m_nFileLength;   // bytes in the file
     long long m_nFmtBody;      // file position of the fmt chunk body
-    long long m_nStoredData;   // data size as stored, before limiting to the file
     bool m_bDataChunk;         // a data chunk was found
     bool m_bTrailing;          // other bytes follow the data chunk
     bool m_bLayoutOk;          // block align is channels * bits / 8 and above 0
