@@ -202,9 +202,12 @@ void CVornix::GetFirCoef(double* h, int taps, double f1, double f2, double fs, d
         a[k] = std::sin(2 * kPi * k * fc / fs) * (1 / (kPi * k)) * wk;
     }
 
+    // Unit gain at 0 Hz. A prototype that sums to 0 (a cut-off of 0) passes
+    // nothing and is left as it is rather than turned into NaNs.
     double s = a[0];
     for (int k = 1; k <= M; k++) s += 2 * a[k];
-    for (int k = 0; k <= M; k++) a[k] /= s;
+    if (s != 0)
+        for (int k = 0; k <= M; k++) a[k] /= s;
 
     const double w0 = (f1 + f2) * kPi / fs;
     switch (type) {

@@ -370,6 +370,11 @@ TEST(Fir, DesignsFollowTheirRelations) {
             EXPECT_DOUBLE_EQ(h[0], one[type]) << type;
         }
     }
+    // A prototype of cut-off 0 sums to 0: no scaling, no NaNs.
+    for (double v0 : Design(v, 31, 0, 0, fs, 60, low_pass)) EXPECT_EQ(v0, 0.0);
+    const auto stopNothing = Design(v, 31, 2000, 2000, fs, 60, band_stop);
+    for (int i = 0; i < 31; i++) EXPECT_EQ(stopNothing[i], i == 15 ? 1.0 : 0.0) << i;
+
     double untouched[2] = {5, 5};
     v.GetFirCoef(untouched, -1, 1000, 0, fs, 60, low_pass);
     v.GetFirCoef(untouched, INT_MIN, 1000, 0, fs, 60, low_pass);
