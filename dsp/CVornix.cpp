@@ -83,18 +83,28 @@ void CVornix::Fft(double* re, double* im, int n, bool forward) {
     if (p < 0) return;
     const int N = 1 << p;
     double* b = m_pBuf;
-    for (int k = 0; k < N; k++) {
-        b[2 * k] = re[k];
-        b[2 * k + 1] = im[k];
+    if (N >= 4) {
+        // cdft(2N, -1 or +1, b, ...) with the copy into b and its bit reversal
+        // done in one pass: the same values, one sweep over the data fewer.
+        if (2 * N > (m_pIp[0] << 2)) makewt(N / 2, m_pIp, m_pW);
+        vornix::GatherBitReversed(2 * N, m_pIp + 2, re, im, b, forward);
+        if (forward)
+            cftbsub(2 * N, b, m_pW);
+        else
+            cftfsub(2 * N, b, m_pW);
+    } else {
+        for (int k = 0; k < N; k++) {
+            b[2 * k] = re[k];
+            b[2 * k + 1] = im[k];
+        }
+        cdft(2 * N, forward ? -1 : 1, b, m_pIp, m_pW);
     }
     if (forward) {
-        cdft(2 * N, -1, b, m_pIp, m_pW);
         for (int k = 0; k < N; k++) {
             re[k] = b[2 * k];
             im[k] = b[2 * k + 1];
         }
     } else {
-        cdft(2 * N, 1, b, m_pIp, m_pW);
         const double s = 1.0 / N;  // applied on the way out
         for (int k = 0; k < N; k++) {
             re[k] = b[2 * k] * s;

@@ -132,6 +132,28 @@ TEST(Fft, MatchesDirectDftAndRoundTrips) {
     }
 }
 
+// Fft is cdft(2N, -1 or +1) on the interleaved values (then times 1/N for
+// the inverse), value for value, at every size.
+TEST(Fft, EqualsEngineTransformOfInterleavedCopy) {
+    CVornix v, engine;
+    for (int N = 1; N <= 65536; N *= 2) {
+        for (bool forward : {true, false}) {
+            auto re = Random(N, 3 * N), im = Random(N, 3 * N + 1);
+            std::vector<double> a(2 * static_cast<std::size_t>(N));
+            for (int k = 0; k < N; k++) {
+                a[2 * k] = re[k];
+                a[2 * k + 1] = im[k];
+            }
+            CVornixProbe::Cdft(engine, 2 * N, forward ? -1 : 1, a.data());
+            v.Fft(re.data(), im.data(), N, forward);
+            const double s = forward ? 1.0 : 1.0 / N;
+            bool same = true;
+            for (int k = 0; k < N; k++) same = same && re[k] == a[2 * k] * s && im[k] == a[2 * k + 1] * s;
+            EXPECT_TRUE(same) << N << (forward ? " forward" : " inverse");
+        }
+    }
+}
+
 TEST(Fft, UnnormalisedToneSpectrum) {
     auto v = Make();
     std::vector<double> re(512), im(512, 0.0);
