@@ -299,9 +299,9 @@ void CVornix::FirFilterBlocks(double* x, int n, int taps, const double* h) {
     const int K = 2 * P;
 
     auto y = Doubles(static_cast<std::size_t>(n));
-    auto spec = Doubles(2 * static_cast<std::size_t>(K));
+    auto hSpectrum = Doubles(2 * static_cast<std::size_t>(K));
     auto buf = Doubles(2 * static_cast<std::size_t>(K));
-    double* H = spec.get();
+    double* H = hSpectrum.get();
     double* b = buf.get();
     for (int i = 0; i < n; i++) y[i] = 0;
     const double s = 1.0 / K;
