@@ -484,7 +484,7 @@ TEST(Fir, FilterBeyondLimitsIsCausalConvolution) {
         std::vector<int> at;
         if (static_cast<long>(c.n) * c.taps > 20000000L)
             for (int i = 0; i < 150; i++) at.push_back(static_cast<int>((i * 104729L + c.n - 1) % c.n));
-        const auto h = c.taps <= 100000 ? Design(*v, c.taps, 2500, 0, 16000, 70, low_pass) : std::vector<double>();
+        const auto h = Design(*v, c.taps, 2500, 0, 16000, 70, low_pass);
         const auto ref = Convolve(in, h, c.taps, 0, at);
         for (std::size_t i = 0; i < ref.size(); i++)
             ASSERT_NEAR(at.empty() ? x[i] : x[at[i]], ref[i], 1e-12) << c.n << "/" << c.taps << " at " << i;
