@@ -83,18 +83,28 @@ void CVornix::Fft(double* re, double* im, int n, bool forward) {
     if (p < 0) return;
     const int N = 1 << p;
     double* b = m_pBuf;
-    for (int k = 0; k < N; k++) {
-        b[2 * k] = re[k];
-        b[2 * k + 1] = im[k];
+    if (N >= 4) {
+        // cdft(2N, -1 or +1, b, ...) with the copy into b and its bit reversal
+        // done in one pass: the same values, one sweep over the data fewer.
+        if (2 * N > (m_pIp[0] << 2)) makewt(N / 2, m_pIp, m_pW);
+        vornix::GatherBitReversed(2 * N, m_pIp + 2, re, im, b, forward);
+        if (forward)
+            cftbsub(2 * N, b, m_pW);
+        else
+            cftfsub(2 * N, b, m_pW);
+    } else {
+        for (int k = 0; k < N; k++) {
+            b[2 * k] = re[k];
+            b[2 * k + 1] = im[k];
+        }
+        cdft(2 * N, forward ? -1 : 1, b, m_pIp, m_pW);
     }
     if (forward) {
-        cdft(2 * N, -1, b, m_pIp, m_pW);
         for (int k = 0; k < N; k++) {
             re[k] = b[2 * k];
             im[k] = b[2 * k + 1];
         }
     } else {
-        cdft(2 * N, 1, b, m_pIp, m_pW);
         const double s = 1.0 / N;  // applied on the way out
         for (int k = 0; k < N; k++) {
             re[k] = b[2 * k] * s;
@@ -202,9 +212,12 @@ void CVornix::GetFirCoef(double* h, int taps, double f1, double f2, double fs, d
         a[k] = std::sin(2 * kPi * k * fc / fs) * (1 / (kPi * k)) * wk;
     }
 
+    // Unit gain at 0 Hz. A prototype that sums to 0 (a cut-off of 0) passes
+    // nothing and is left as it is rather than turned into NaNs.
     double s = a[0];
     for (int k = 1; k <= M; k++) s += 2 * a[k];
-    for (int k = 0; k <= M; k++) a[k] /= s;
+    if (s != 0)
+        for (int k = 0; k <= M; k++) a[k] /= s;
 
     const double w0 = (f1 + f2) * kPi / fs;
     switch (type) {
@@ -286,9 +299,9 @@ void CVornix::FirFilterBlocks(double* x, int n, int taps, const double* h) {
     const int K = 2 * P;
 
     auto y = Doubles(static_cast<std::size_t>(n));
-    auto spec = Doubles(2 * static_cast<std::size_t>(K));
+    auto hSpectrum = Doubles(2 * static_cast<std::size_t>(K));
     auto buf = Doubles(2 * static_cast<std::size_t>(K));
-    double* H = spec.get();
+    double* H = hSpectrum.get();
     double* b = buf.get();
     for (int i = 0; i < n; i++) y[i] = 0;
     const double s = 1.0 / K;

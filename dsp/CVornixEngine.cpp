@@ -12,6 +12,8 @@
 
 #include <vornix/CVornix.h>
 
+#include "CVornixEngine.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -245,6 +247,52 @@ void BitReverse(int n, int* ip, double* a) {
 }
 
 }  // namespace
+
+// With the index bits split as in BitReverse, t = p + q m + reverse(r') maps
+// to r' + reverse(q) m + reverse(p), where ip[j] / 2 = reverse(j) for j < m.
+// Tiles of 8 values of r' read whole cache lines from re and im (m >= 8).
+void vornix::GatherBitReversed(int n, int* ip, const double* re, const double* im, double* a, bool conj) {
+    ip[0] = 0;
+    int l = n, m = 1;
+    while ((m << 3) < l) {
+        l >>= 1;
+        for (int j = 0; j < m; j++) ip[m + j] = ip[j] + l;
+        m <<= 1;
+    }
+    const int middle = (m << 3) == l ? 4 : 2;
+    static const int kRevMiddle[2][4] = {{0, 1, 0, 0}, {0, 2, 1, 3}};
+    const int* revq = kRevMiddle[middle == 4];
+    const double s = conj ? -1.0 : 1.0;
+    if (m < 8) {
+        for (int q = 0; q < middle; q++) {
+            for (int p = 0; p < m; p++) {
+                const int src = (ip[p] >> 1) + revq[q] * m, dst = p + q * m;
+                for (int i = 0; i < m; i++) {
+                    const int t = dst + (ip[i] >> 1);
+                    a[2 * t] = re[src + i];
+                    a[2 * t + 1] = s * im[src + i];
+                }
+            }
+        }
+        return;
+    }
+    const v2d sv = {s, s};
+    for (int rb = 0; rb < m; rb += 8) {
+        int off[8];
+        for (int i = 0; i < 8; i++) off[i] = 2 * (ip[rb + i] >> 1);
+        for (int q = 0; q < middle; q++) {
+            for (int p = 0; p < m; p++) {
+                const int src = (ip[p] >> 1) + revq[q] * m + rb;
+                double* dst = a + 2 * (p + q * m);
+                for (int i = 0; i < 8; i += 2) {
+                    const v2d vr = Ld(re + src + i), vi = Ld(im + src + i) * sv;
+                    St(dst + off[i], __builtin_shufflevector(vr, vi, 0, 2));
+                    St(dst + off[i + 1], __builtin_shufflevector(vr, vi, 1, 3));
+                }
+            }
+        }
+    }
+}
 
 void CVornix::cdft(int n, int isgn, double* a, int* ip, double* w) {
     if (n > (ip[0] << 2)) makewt(n >> 2, ip, w);

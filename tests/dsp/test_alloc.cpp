@@ -10,11 +10,11 @@
 #include <vornix/CVornix.h>
 
 #if defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(memory_sanitizer)
+#if __has_feature(address_sanitizer) || __has_feature(memory_sanitizer) || __has_feature(thread_sanitizer)
 #define VX_SANITIZED 1
 #endif
 #endif
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define VX_SANITIZED 1
 #endif
 
@@ -106,4 +106,5 @@ TEST(Allocation, TemporariesFailBeforeAnyWrite) {
 }
 #else
 TEST(Allocation, ConstructionThrowsAndKeepsNothing) { GTEST_SKIP() << "allocator replaced by the sanitizer"; }
+TEST(Allocation, TemporariesFailBeforeAnyWrite) { GTEST_SKIP() << "allocator replaced by the sanitizer"; }
 #endif

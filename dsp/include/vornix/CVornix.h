@@ -46,7 +46,8 @@ public:
     double Normalize(double* x, int n);
 
     // Kaiser-windowed FIR design: writes 2*(taps/2) + 1 coefficients into h
-    // (nothing for taps < 0).
+    // (nothing for taps < 0). The low-pass prototype is scaled to unit gain
+    // at 0 Hz unless it sums to 0 (cut-off 0), when it stays all zero.
     void GetFirCoef(double* h, int taps, double f1, double f2, double fs, double att,
                     filter_type type);
     // Designs as GetFirCoef and filters x in place with the first `taps`
