@@ -36,7 +36,8 @@ bool Store(Road& road) {
   }
   if (!(worst < 1.0 / 32768))
     return Fail("\na sample came back %.3g away from the written value, more than 1/32768", worst);
-  Done(" %d bytes; every sample is x * 32760/32768 to within %.2f of a step of 1/32768", bytes, worst * 32768);
+  Done(" %d bytes; every sample is x * 32760/32768 to under one step of 1/32768 (at most %.4f of one)", bytes,
+       worst * 32768);
   return true;
 }
 
