@@ -96,8 +96,9 @@ inline void Put16(unsigned char* p, int v) {
 }
 
 // Converts `frames` frames into `out`, frame i at byte i * blockAlign; channel 1
-// follows channel 0 when `right` is given.
-void ConvertOut(unsigned char* __restrict out, const double* __restrict left, const double* __restrict right,
+// follows channel 0 when `right` is given. Built for AVX2 and for the baseline
+// processor; the loader picks the version the machine runs.
+__attribute__((target_clones("avx2", "default"))) void ConvertOut(unsigned char* __restrict out, const double* __restrict left, const double* __restrict right,
                 long long frames, int blockAlign, int bits) {
     if (bits == 16 && right != nullptr && blockAlign == 4) {
         for (long long i = 0; i < frames; ++i) {
@@ -130,7 +131,7 @@ inline std::int16_t Get16(const unsigned char* p) {
 }
 
 template <typename T>
-void ConvertIn(const unsigned char* __restrict in, long long frames, int blockAlign, int bits, T* __restrict left,
+inline __attribute__((always_inline)) void ConvertIn(const unsigned char* __restrict in, long long frames, int blockAlign, int bits, T* __restrict left,
                T* __restrict right) {
     T* tag = nullptr;
     // The common layouts get loops of their own, which the compiler vectorises.
@@ -154,6 +155,20 @@ void ConvertIn(const unsigned char* __restrict in, long long frames, int blockAl
             if (right != nullptr) right[i] = From8(f[1], tag);
         }
     }
+}
+
+// The conversions, built for AVX2 as well as for the baseline processor; the
+// loader picks the version the machine runs.
+__attribute__((target_clones("avx2", "default"))) void ConvertIn(const unsigned char* in, long long frames,
+                                                                 int blockAlign, int bits, double* left,
+                                                                 double* right) {
+    ConvertIn<double>(in, frames, blockAlign, bits, left, right);
+}
+
+__attribute__((target_clones("avx2", "default"))) void ConvertIn(const unsigned char* in, long long frames,
+                                                                 int blockAlign, int bits, short* left,
+                                                                 short* right) {
+    ConvertIn<short>(in, frames, blockAlign, bits, left, right);
 }
 
 // Reads `frames` frames from the file's position into the caller's arrays through
