@@ -1,0 +1,198 @@
+#include "platform/FileLayer.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <locale>
+#include <stdexcept>
+#include <type_traits>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace covarne {
+namespace platform {
+
+File::~File() {
+    if (m_fd >= 0) ::close(m_fd);
+}
+
+bool File::Open(const std::string& path, OpenMode mode) {
+    if (m_fd >= 0) return false;
+    int flags = O_CLOEXEC;
+    switch (mode) {
+    case OpenMode::Read: flags |= O_RDONLY; break;
+    case OpenMode::Update: flags |= O_RDWR; break;
+    case OpenMode::Create: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
+    case OpenMode::Replace: flags |= O_WRONLY | O_CREAT; break;
+    }
+    // A FIFO must not block the open; regular files ignore the flag.
+    int fd;
+    do {
+        fd = ::open(path.c_str(), flags | O_NONBLOCK, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return false;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    m_fd = fd;
+    return true;
+}
+
+bool File::Close() {
+    if (m_fd < 0) return false;
+    int fd = m_fd;
+    m_fd = -1;
+    // On Linux the descriptor is gone even when close reports EINTR; never retry.
+    return ::close(fd) == 0;
+}
+
+long long File::Length() {
+    struct stat st;
+    if (m_fd < 0 || ::fstat(m_fd, &st) != 0) return -1;
+    return static_cast<long long>(st.st_size);
+}
+
+bool File::Seek(long long position) {
+    if (m_fd < 0 || position < 0) return false;
+    return ::lseek(m_fd, static_cast<off_t>(position), SEEK_SET) == static_cast<off_t>(position);
+}
+
+long long File::Tell() {
+    if (m_fd < 0) return -1;
+    return static_cast<long long>(::lseek(m_fd, 0, SEEK_CUR));
+}
+
+long long File::Read(void* buffer, long long bytes) {
+    if (m_fd < 0 || bytes < 0) return -1;
+    auto* p = static_cast<unsigned char*>(buffer);
+    long long done = 0;
+    while (done < bytes) {
+        ssize_t n = ::read(m_fd, p + done, static_cast<size_t>(bytes - done));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (n == 0) break;
+        done += n;
+    }
+    return done;
+}
+
+bool File::Write(const void* buffer, long long bytes) {
+    if (m_fd < 0 || bytes < 0) return false;
+    auto* p = static_cast<const unsigned char*>(buffer);
+    long long done = 0;
+    while (done < bytes) {
+        ssize_t n = ::write(m_fd, p + done, static_cast<size_t>(bytes - done));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (n == 0) return false;
+        done += n;
+    }
+    return true;
+}
+
+bool File::Truncate(long long length) {
+    if (m_fd < 0 || length < 0) return false;
+    int r;
+    do {
+        r = ::ftruncate(m_fd, static_cast<off_t>(length));
+    } while (r != 0 && errno == EINTR);
+    return r == 0;
+}
+
+long long CopyRange(File& dst, File& src, long long bytes) {
+    if (!dst.IsOpen() || !src.IsOpen() || bytes < 0) return -1;
+    const long long pass = bytes < (1LL << 30) ? bytes : (1LL << 30);
+    for (;;) {
+        ssize_t n = ::copy_file_range(src.Descriptor(), nullptr, dst.Descriptor(), nullptr,
+                                      static_cast<size_t>(pass), 0);
+        if (n >= 0) return n;
+        switch (errno) {
+        case EINTR: continue;
+        case EXDEV:
+        case EINVAL:
+        case ENOSYS:
+        case EOPNOTSUPP:
+        case EBADF:
+        case EPERM: return kCopyUnsupported;
+        default: return -1;
+        }
+    }
+}
+
+Entry Lookup(const std::string& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode) ? Entry::Directory : Entry::File;
+    return (errno == ENOENT || errno == ENOTDIR) ? Entry::Missing : Entry::Unknown;
+}
+
+bool Remove(const std::string& path) {
+    return ::unlink(path.c_str()) == 0;
+}
+
+bool File::OpenTemp(char* name, int room) {
+    if (m_fd >= 0 || name == nullptr || room <= 0) return false;
+    const char* dir = std::getenv("TMPDIR");
+    if (dir == nullptr || *dir == '\0') dir = "/tmp";
+    std::string pattern(dir);
+    while (pattern.size() > 1 && pattern.back() == '/') pattern.pop_back();
+    pattern += "/WAVXXXXXX.wav";
+    name[0] = '\0';
+    if (pattern.size() >= static_cast<size_t>(room)) return false;
+    std::memcpy(name, pattern.c_str(), pattern.size() + 1);
+    // Created exclusively (O_EXCL) and for us alone (mode 0600); kept open, so that no
+    // other process can slip in between naming and opening.
+    const int fd = ::mkostemps(name, 4, O_CLOEXEC);
+    if (fd < 0) {
+        name[0] = '\0';
+        return false;
+    }
+    m_fd = fd;
+    return true;
+}
+
+bool ToUtf8(const wchar_t* path, std::string* out) {
+    if (path == nullptr || out == nullptr) return false;
+    out->clear();
+    for (const wchar_t* p = path; *p != 0; ++p) {
+        const auto c = static_cast<unsigned long>(static_cast<std::make_unsigned<wchar_t>::type>(*p));
+        if (c < 0x80) {
+            out->push_back(static_cast<char>(c));
+        } else if (c < 0x800) {
+            out->push_back(static_cast<char>(0xC0 | (c >> 6)));
+            out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else if (c < 0x10000) {
+            if (c >= 0xD800 && c <= 0xDFFF) return false;  // a lone surrogate names no character
+            out->push_back(static_cast<char>(0xE0 | (c >> 12)));
+            out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else if (c < 0x110000) {
+            out->push_back(static_cast<char>(0xF0 | (c >> 18)));
+            out->push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+            out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+void UseUserLocale() {
+    try {
+        std::locale::global(std::locale(""));
+    } catch (const std::runtime_error&) {
+        // The default locale cannot be built here; the current one stays.
+    }
+}
+
+}  // namespace platform
+}  // namespace covarne

@@ -1,0 +1,79 @@
+// The only code of the library that knows it runs on Linux: files by path,
+// existence tests, temporary files, path conversion and the process locale.
+//
+// Every open, seek, read, write, truncate, copy and removal of the library goes
+// through this layer, so that its results can be checked (and, in tests,
+// changed) in one place. Positions and sizes are 64-bit.
+#ifndef COVARNE_PLATFORM_FILELAYER_H
+#define COVARNE_PLATFORM_FILELAYER_H
+
+#include <string>
+
+namespace covarne {
+namespace platform {
+
+enum class OpenMode {
+    Read,     // existing regular file, read only
+    Update,   // existing regular file, read and write, not truncated
+    Create,   // write only, created or truncated
+    Replace,  // write only, created if missing, not truncated (the caller sets the length)
+};
+
+// An open file; closed (without report) when destroyed.
+class File {
+public:
+    File() = default;
+    ~File();
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+
+    // False when the path does not open in that mode or is not a regular file.
+    bool Open(const std::string& path, OpenMode mode);
+    // Creates and opens (read and write) a new empty file, private to the caller, in
+    // the temporary directory ($TMPDIR, else /tmp), named "WAV<unique>.wav"; writes its
+    // path into `name` (room for `room` bytes, terminator included).
+    bool OpenTemp(char* name, int room);
+    bool IsOpen() const { return m_fd >= 0; }
+    // False when the system reports an error on closing (data may not have reached the file).
+    bool Close();
+
+    // File length in bytes, or -1.
+    long long Length();
+    bool Seek(long long position);
+    // The current position, or -1.
+    long long Tell();
+    // Reads up to `bytes` bytes at the current position. Fewer only at the end of the file; -1 on error.
+    long long Read(void* buffer, long long bytes);
+    // Writes all `bytes` bytes at the current position, or reports false.
+    bool Write(const void* buffer, long long bytes);
+    bool Truncate(long long length);
+
+    int Descriptor() const { return m_fd; }
+
+private:
+    int m_fd = -1;
+};
+
+// Lets the kernel move up to `bytes` bytes from the position of `src` to the position
+// of `dst`, advancing both. Returns the bytes moved (0 at the end of `src`), -1 on an
+// error, or kCopyUnsupported when these two files cannot be copied this way (the
+// caller then copies through a buffer).
+constexpr long long kCopyUnsupported = -2;
+long long CopyRange(File& dst, File& src, long long bytes);
+
+enum class Entry { Missing, File, Directory, Unknown };
+// What the path names. Unknown when the system cannot tell (no permission, ...).
+Entry Lookup(const std::string& path);
+bool Remove(const std::string& path);
+
+// UTF-8 form of a wide path. False for a null path or a character that has none.
+bool ToUtf8(const wchar_t* path, std::string* out);
+
+// Makes the user's default locale the process locale; keeps the current one when
+// the default cannot be built (a LANG naming a locale the machine lacks).
+void UseUserLocale();
+
+}  // namespace platform
+}  // namespace covarne
+
+#endif
