@@ -3,6 +3,7 @@
 #include <covarne/Covarne2005.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,19 @@ TEST(Demo, WritesTheFilesItReports) {
                                                : Frames(wav, tone, c.from, c.len);
     EXPECT_TRUE(got == want);
   }
+}
+
+// The demo decodes its folder argument as UTF-8 whatever the locale, and the
+// library encodes wide paths back into UTF-8: the names survive the trip.
+TEST(Demo, WritesIntoAFolderNamedOutsideAscii) {
+  kittest::TempDir dir;
+  ASSERT_TRUE(dir.ok());
+  const std::string folder = dir.File("d\xc3\xa9mo-\xe2\x82\xac");  // "démo-€"
+  std::string out;
+  ASSERT_TRUE(kittest::RunShell("LC_ALL=C " + kittest::Quote(DEMO_EXE) + " " + kittest::Quote(folder), &out))
+      << out;
+  for (const char* name : {"tone.wav", "append.wav", "insert.wav", "delete.wav", "replace.wav"})
+    EXPECT_TRUE(std::filesystem::is_regular_file(folder + "/" + name)) << name;
 }
 
 }  // namespace
