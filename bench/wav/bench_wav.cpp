@@ -5,8 +5,9 @@
 //   - Insert(path, 0, 48000) and Delete(path, 0, 48000), against one cp of it;
 //   - the peak resident memory of an Insert and of a Delete, each run in a
 //     fresh child process.
-// Times are the best of five runs (the machine is shared and noisy). The program reports the targets and
-// whether they are met; it never fails because one is missed.
+// Times are the best of five rounds, each of which runs every step once (the
+// machine is shared and noisy). The program reports the targets and whether
+// they are met; it never fails because one is missed.
 //
 //   bench_wav [frames]     (default 50,000,000 frames, 200 MB of samples)
 #include <covarne/Covarne2005.h>
@@ -38,20 +39,6 @@ constexpr int kEditFrames = 48000;
 constexpr int kRuns = 5;
 
 std::wstring Wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
-
-// Writes dirty pages back before each run, outside the timing, so that no run
-// pays for the writeback of the one before; the page cache stays warm.
-double BestOf(const std::function<void()>& run) {
-  double best = 1e300;
-  for (int i = 0; i < kRuns; ++i) {
-    ::sync();
-    const auto t0 = std::chrono::steady_clock::now();
-    run();
-    const std::chrono::duration<double> dt = std::chrono::steady_clock::now() - t0;
-    best = std::min(best, dt.count());
-  }
-  return best;
-}
 
 // Runs argv to its end.
 bool Spawn(const std::vector<std::string>& args) {
@@ -114,12 +101,6 @@ bool ReadAll(const std::string& path, std::vector<uint8_t>& buf) {
   return true;
 }
 
-struct Row {
-  const char* what;
-  double ours;
-  const char* peer;
-  double theirs;
-};
 
 }  // namespace
 
@@ -160,92 +141,87 @@ int main(int argc, char** argv) {
               frames, kRate, mb, dir.c_str());
 
   Covarne2005 wav;
-  std::vector<Row> rows;
 
-  const double tSave = BestOf([&] { wav.Save(wOurs.c_str(), left.data(), right.data(), frames, 16, kRate); });
-  const double tSfWrite = BestOf([&] {
-    SF_INFO info{};
-    info.samplerate = kRate;
-    info.channels = 2;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE* sf = sf_open(theirs.c_str(), SFM_WRITE, &info);
-    if (!sf) return;
-    sf_writef_double(sf, interleaved.data(), frames);
-    sf_close(sf);
-  });
-  if (wav.GetN(wOurs.c_str()) != frames) {
-    std::fprintf(stderr, "bench_wav: Save wrote %d frames, not %d\n", wav.GetN(wOurs.c_str()), frames);
-    return 2;
-  }
-  const size_t fileBytes = std::filesystem::file_size(ours);
-
-  // The loads go into the arrays that were saved, whose pages are all in
-  // memory already, as are those of the interleaved array: no side pays for
-  // page faults of its destination.
-  std::vector<double>& inL = left;
-  std::vector<double>& inR = right;
-  std::vector<uint8_t> raw(fileBytes);
-  ReadAll(ours, raw);  // also warms the page cache
-
+  // The loads go into the arrays that were saved, and libsndfile reads into
+  // the interleaved array it wrote from: every destination is in memory
+  // already, so no side pays for page faults. (Saved values then drift by the
+  // rounding of each round trip from one round to the next; sizes do not.)
+  std::vector<uint8_t> raw;
+  size_t fileBytes = 0;
   int loaded = 0;
-  const double tLoad = BestOf([&] { loaded = wav.Load(wOurs.c_str(), 0, frames, inL.data(), inR.data()); });
   sf_count_t sfFrames = 0;
-  const double tSfRead = BestOf([&] {
-    SF_INFO info{};
-    SNDFILE* sf = sf_open(ours.c_str(), SFM_READ, &info);
-    if (!sf) return;
-    sfFrames = sf_readf_double(sf, interleaved.data(), frames);
-    sf_close(sf);
-  });
-  const double tRead = BestOf([&] {
-    raw.resize(fileBytes);
-    ReadAll(ours, raw);
-  });
-  const double tReadConvert = BestOf([&] {
-    raw.resize(fileBytes);
-    ReadAll(ours, raw);
-    const uint8_t* p = raw.data() + 44;
-    for (int i = 0; i < frames; ++i, p += 4) {
-      inL[i] = int16_t(p[0] | p[1] << 8) * (1.0 / 32768);
-      inR[i] = int16_t(p[2] | p[3] << 8) * (1.0 / 32768);
+  bool cpOk = true, editsOk = true;
+  std::wstring wEdit = wOurs;
+  double tSave = 1e300, tSfWrite = 1e300, tLoad = 1e300, tSfRead = 1e300, tRead = 1e300,
+         tReadConvert = 1e300, tCp = 1e300, tRm = 1e300, tInsert = 1e300, tDelete = 1e300;
+
+  // Every round runs each step once, so that a member and the peer it is
+  // compared with meet the same state of a shared, noisy machine; each step
+  // keeps its best time. Dirty pages are written back before each step,
+  // outside the timing, so that no step pays for the writeback of the one
+  // before, while the page cache stays warm.
+  auto keep = [](double& best, const std::function<void()>& step) {
+    ::sync();
+    const auto t0 = std::chrono::steady_clock::now();
+    step();
+    const std::chrono::duration<double> dt = std::chrono::steady_clock::now() - t0;
+    best = std::min(best, dt.count());
+  };
+  for (int round = 0; round < kRuns; ++round) {
+    keep(tSave, [&] { wav.Save(wOurs.c_str(), left.data(), right.data(), frames, 16, kRate); });
+    keep(tSfWrite, [&] {
+      SF_INFO info{};
+      info.samplerate = kRate;
+      info.channels = 2;
+      info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+      SNDFILE* sf = sf_open(theirs.c_str(), SFM_WRITE, &info);
+      if (!sf) return;
+      sf_writef_double(sf, interleaved.data(), frames);
+      sf_close(sf);
+    });
+    if (round == 0) {
+      if (wav.GetN(wOurs.c_str()) != frames) {
+        std::fprintf(stderr, "bench_wav: Save wrote %d frames, not %d\n", wav.GetN(wOurs.c_str()), frames);
+        return 2;
+      }
+      fileBytes = std::filesystem::file_size(ours);
+      raw.resize(fileBytes);
+      ReadAll(ours, raw);  // pages of the buffer and of the file in memory
     }
-  });
+
+    keep(tLoad, [&] { loaded = wav.Load(wOurs.c_str(), 0, frames, left.data(), right.data()); });
+    keep(tSfRead, [&] {
+      SF_INFO info{};
+      SNDFILE* sf = sf_open(ours.c_str(), SFM_READ, &info);
+      if (!sf) return;
+      sfFrames = sf_readf_double(sf, interleaved.data(), frames);
+      sf_close(sf);
+    });
+    keep(tRead, [&] {
+      raw.resize(fileBytes);
+      ReadAll(ours, raw);
+    });
+    keep(tReadConvert, [&] {
+      raw.resize(fileBytes);
+      ReadAll(ours, raw);
+      const uint8_t* p = raw.data() + 44;
+      for (int i = 0; i < frames; ++i, p += 4) {
+        left[i] = int16_t(p[0] | p[1] << 8) * (1.0 / 32768);
+        right[i] = int16_t(p[2] | p[3] << 8) * (1.0 / 32768);
+      }
+    });
+
+    // cp into a fresh name, as a user would. Removing the copy is timed
+    // apart: an edit also removes a temporary file of the tail's size.
+    keep(tCp, [&] { cpOk = Spawn({"cp", ours, copy}) && cpOk; });
+    keep(tRm, [&] { ::unlink(copy.c_str()); });
+
+    // The Delete undoes the Insert, so every round sees the same file.
+    keep(tInsert, [&] { editsOk = wav.Insert(wEdit.data(), 0, kEditFrames) == frames + kEditFrames && editsOk; });
+    keep(tDelete, [&] { editsOk = wav.Delete(wEdit.data(), 0, kEditFrames) == frames && editsOk; });
+  }
   if (loaded != frames * 4 || sfFrames != frames)
     std::printf("warning: Load gave %d bytes and libsndfile %lld frames\n", loaded, (long long)sfFrames);
-
-  // cp into a fresh name each time, as a user would. Removing the copy is
-  // timed apart: an edit removes a temporary file of the tail's size.
-  bool cpOk = true;
-  double tCp = 1e300, tRm = 1e300;
-  for (int i = 0; i < kRuns; ++i) {
-    ::sync();
-    auto t0 = std::chrono::steady_clock::now();
-    cpOk = Spawn({"cp", ours, copy}) && cpOk;
-    auto t1 = std::chrono::steady_clock::now();
-    ::unlink(copy.c_str());
-    auto t2 = std::chrono::steady_clock::now();
-    tCp = std::min(tCp, std::chrono::duration<double>(t1 - t0).count());
-    tRm = std::min(tRm, std::chrono::duration<double>(t2 - t1).count());
-  }
-
-  // Each Insert is undone by the next Delete, so every run sees the same file.
-  std::vector<double> tIns, tDel;
-  bool editsOk = true;
-  std::wstring wEdit = wOurs;
-  for (int i = 0; i < kRuns; ++i) {
-    ::sync();
-    auto t0 = std::chrono::steady_clock::now();
-    editsOk = wav.Insert(wEdit.data(), 0, kEditFrames) == frames + kEditFrames && editsOk;
-    auto t1 = std::chrono::steady_clock::now();
-    ::sync();
-    auto t2 = std::chrono::steady_clock::now();
-    editsOk = wav.Delete(wEdit.data(), 0, kEditFrames) == frames && editsOk;
-    auto t3 = std::chrono::steady_clock::now();
-    tIns.push_back(std::chrono::duration<double>(t1 - t0).count());
-    tDel.push_back(std::chrono::duration<double>(t3 - t2).count());
-  }
-  const double tInsert = *std::min_element(tIns.begin(), tIns.end());
-  const double tDelete = *std::min_element(tDel.begin(), tDel.end());
 
   const std::string self = std::filesystem::read_symlink("/proc/self/exe");
   const long rssIdle = ChildRss(self, "idle", ours);

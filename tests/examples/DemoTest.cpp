@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -113,6 +114,18 @@ TEST_F(Demo, OneLinePerStep) {
     ASSERT_NE(at, std::string::npos) << mark << "\n" << out_;
     EXPECT_TRUE(at == 0 || out_[at - 1] == '\n');
   }
+}
+
+// The demo decodes its folder argument as UTF-8 whatever the locale, and the
+// library encodes wide paths back into UTF-8: the names survive the trip.
+TEST(DemoFolder, WritesIntoAFolderNamedOutsideAscii) {
+  kittest::TempDir dir;
+  ASSERT_TRUE(dir.ok());
+  const std::string folder = dir.File("d\xc3\xa9mo-\xe2\x82\xac");  // "démo-€"
+  std::string out;
+  ASSERT_TRUE(kittest::RunShell("LC_ALL=C " + Quote(DEMO_EXE) + " --test-signal " + Quote(folder), &out)) << out;
+  for (const char* name : {"recording.wav", "filtered.wav", "spectrum.svg", "append.wav", "replace.wav"})
+    EXPECT_TRUE(std::filesystem::is_regular_file(folder + "/" + name)) << name;
 }
 
 }  // namespace
