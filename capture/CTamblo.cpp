@@ -207,6 +207,7 @@ int CTamblo::StopWorker(const std::shared_ptr<CTambloMsg>& worker)
     }
     if (r != 0)
         return r;
+    PostThreadMessage(worker->GetThreadId(), UM_WIM_STOPPED, 0, 0);
 
     HWND hWnd = worker->m_hWnd;
     if (worker->m_nMode == 0 && InWindowHandler(hWnd))

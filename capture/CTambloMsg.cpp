@@ -24,6 +24,7 @@ CTambloMsg::CTambloMsg()
     MapMessage(UM_WIM_STREAM_DATA, &CTambloMsg::OnStreamBlock);
     MapMessage(UM_WIM_RECORD_DATA, &CTambloMsg::OnRecordBlock);
     MapMessage(UM_WIM_ABANDON, &CTambloMsg::OnAbandon);
+    MapMessage(UM_WIM_STOPPED, &CTambloMsg::OnStopped);
 }
 
 CTambloMsg::~CTambloMsg()
@@ -175,13 +176,11 @@ void CTambloMsg::SignalComplete()
 
 void CTambloMsg::CloseDevice()
 {
-    if (m_bOpen != 1)
-        return;
     bool failed = false;
     {
         std::lock_guard<std::mutex> lock(m_lock);
         if (!m_hDevice)
-            return;
+            return;  // never opened, or closed already
         for (WAVEHDR* hdr : m_pHdr) {
             MMRESULT r = waveInUnprepareHeader(m_hDevice, hdr);
             if (r != 0) {
@@ -216,6 +215,13 @@ void CTambloMsg::OnClosed(WPARAM, LPARAM)
     m_bClosed = true;
     m_evOpenClose.Set();
     EndThread(0);
+}
+
+// A Stop that found no buffer with the device gets no return to close on.
+void CTambloMsg::OnStopped(WPARAM, LPARAM)
+{
+    if (m_nDone == m_nQueued)
+        CloseDevice();
 }
 
 void CTambloMsg::OnAbandon(WPARAM, LPARAM)

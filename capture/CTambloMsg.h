@@ -19,6 +19,7 @@ constexpr UINT UM_WIM_CLOSE = 18793;
 constexpr UINT UM_WIM_STREAM_DATA = 18800;
 constexpr UINT UM_WIM_RECORD_DATA = 18802;
 constexpr UINT UM_WIM_ABANDON = 18803;  // the device never opened: end quietly
+constexpr UINT UM_WIM_STOPPED = 18804;  // Stop has reset the device
 
 constexpr int kBufferBytes = 192000;  // one second of 48000 frames/s, stereo, 16 bits
 
@@ -75,6 +76,7 @@ private:
     void OnStreamBlock(WPARAM, LPARAM);
     void OnRecordBlock(WPARAM, LPARAM);
     void OnAbandon(WPARAM, LPARAM);
+    void OnStopped(WPARAM, LPARAM);
     void CloseDevice();
     void SignalComplete();
     void Release();

@@ -4,6 +4,7 @@
 
 #include <tamblo/TambloTypes.h>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 
@@ -53,7 +54,7 @@ private:
 
     short* m_pRaw;
     HWND m_hWnd;
-    int m_bPrepared;
+    std::atomic<int> m_bPrepared;  // read by a Stop from another thread
     int m_bEcho;
     std::shared_ptr<CTambloMsg> m_pThread;
     std::shared_ptr<tamblo::Event> m_evDone;  // shared with the worker that signals it
