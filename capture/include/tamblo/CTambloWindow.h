@@ -14,7 +14,8 @@ public:
     // The thread that constructs the window is the window's thread; `proc`
     // runs only there.
     explicit CTambloWindow(std::function<LRESULT(UINT message, WPARAM wParam, LPARAM lParam)> proc);
-    // Releases every sender still waiting on this window (their send returns 0).
+    // On the window's thread: releases every sender still waiting on this
+    // window (their send returns 0).
     ~CTambloWindow();
     CTambloWindow(const CTambloWindow&) = delete;
     CTambloWindow& operator=(const CTambloWindow&) = delete;
