@@ -96,9 +96,12 @@ inline void Put16(unsigned char* p, int v) {
 }
 
 // Converts `frames` frames into `out`, frame i at byte i * blockAlign; channel 1
-// follows channel 0 when `right` is given.
-void ConvertOut(unsigned char* __restrict out, const double* __restrict left, const double* __restrict right,
-                long long frames, int blockAlign, int bits) {
+// follows channel 0 when `right` is given. Built for AVX2 and for the baseline
+// processor; the loader picks the version the machine runs.
+__attribute__((target_clones("avx2", "default"))) void ConvertOut(unsigned char* __restrict out,
+                                                                  const double* __restrict left,
+                                                                  const double* __restrict right, long long frames,
+                                                                  int blockAlign, int bits) {
     if (bits == 16 && right != nullptr && blockAlign == 4) {
         for (long long i = 0; i < frames; ++i) {
             Put16(out + 4 * i, Limit(left[i], 32760.0));
@@ -114,7 +117,8 @@ void ConvertOut(unsigned char* __restrict out, const double* __restrict left, co
     } else if (bits == 8) {
         for (long long i = 0; i < frames; ++i) {
             out[i * blockAlign] = static_cast<unsigned char>(Limit(left[i], 127.0) + 128);
-            if (right != nullptr) out[i * blockAlign + 1] = static_cast<unsigned char>(Limit(right[i], 127.0) + 128);
+            if (right != nullptr)
+                out[i * blockAlign + 1] = static_cast<unsigned char>(Limit(right[i], 127.0) + 128);
         }
     }
 }
@@ -130,8 +134,9 @@ inline std::int16_t Get16(const unsigned char* p) {
 }
 
 template <typename T>
-void ConvertIn(const unsigned char* __restrict in, long long frames, int blockAlign, int bits, T* __restrict left,
-               T* __restrict right) {
+inline __attribute__((always_inline)) void ConvertIn(const unsigned char* __restrict in, long long frames,
+                                                     int blockAlign, int bits, T* __restrict left,
+                                                     T* __restrict right) {
     T* tag = nullptr;
     // The common layouts get loops of their own, which the compiler vectorises.
     if (bits == 16 && blockAlign == 4 && left != nullptr && right != nullptr) {
@@ -156,6 +161,23 @@ void ConvertIn(const unsigned char* __restrict in, long long frames, int blockAl
     }
 }
 
+// The conversions, built for AVX2 as well as for the baseline processor; the
+// loader picks the version the machine runs.
+__attribute__((target_clones("avx2", "default"))) void ConvertIn(const unsigned char* in, long long frames,
+                                                                 int blockAlign, int bits, double* left,
+                                                                 double* right) {
+    ConvertIn<double>(in, frames, blockAlign, bits, left, right);
+}
+
+__attribute__((target_clones("avx2", "default"))) void ConvertIn(const unsigned char* in, long long frames,
+                                                                 int blockAlign, int bits, short* left,
+                                                                 short* right) {
+    ConvertIn<short>(in, frames, blockAlign, bits, left, right);
+}
+
+// The depths whose samples the library converts.
+bool Converted(int bits) { return bits == 8 || bits == 16; }
+
 // Reads `frames` frames from the file's position into the caller's arrays through
 // `buffer`, then zero-fills up to `count`. The bytes read, or 0 for depths that
 // are not converted. A read error zero-fills the whole range and gives 0.
@@ -163,7 +185,7 @@ template <typename T>
 int ReadFrames(File* file, long long frames, long long count, int channels, int bits, int blockAlign,
                unsigned char* buffer, int bufferSize, T* left, T* right) {
     if (channels != 2) right = nullptr;
-    const bool converted = bits == 8 || bits == 16;
+    const bool converted = Converted(bits);
     long long done = 0;
     if (converted) {
         const long long perPass = bufferSize / blockAlign;
@@ -189,8 +211,6 @@ int ReadFrames(File* file, long long frames, long long count, int channels, int 
     }
     return converted ? static_cast<int>(frames * blockAlign) : 0;
 }
-
-bool Converted(int bits) { return bits == 8 || bits == 16; }
 
 }  // namespace
 
@@ -816,7 +836,8 @@ int Covarne2005::SaveSr(wchar_t* path, int sampleRate) {
     const long long oldRate = static_cast<std::int32_t>(Le32(b));
     const long long byteRate = static_cast<std::int32_t>(Le32(b + 4));
     // The byte rate keeps its ratio to the rate; a stored rate of 0 has none, so it follows the frame size.
-    const long long newByteRate = oldRate != 0 ? byteRate / oldRate * sampleRate : static_cast<long long>(align) * sampleRate;
+    const long long newByteRate =
+        oldRate != 0 ? byteRate / oldRate * sampleRate : static_cast<long long>(align) * sampleRate;
     bool ok = WriteLe32At(&file, at, static_cast<std::uint32_t>(sampleRate)) &&
               WriteLe32At(&file, at + 4, static_cast<std::uint32_t>(newByteRate));
     ok = file.Close() && ok;
