@@ -6,6 +6,7 @@ SHELL := /bin/bash
 BUILD       ?= build
 BENCH_BUILD ?= build-bench
 FUZZ_BUILD  ?= build-fuzz
+TSAN_BUILD  ?= build-tsan
 JOBS        ?= $(shell nproc 2>/dev/null || echo 2)
 FUZZ_SECONDS ?= 60
 # make test includes a short fuzzing run of each target.
@@ -18,7 +19,7 @@ PKGS_BENCH = libbenchmark-dev libsndfile1-dev libfftw3-dev libkissfft-dev
 
 CMAKE_FLAGS ?=
 
-.PHONY: all deps deps-bench build test demo bench fuzz fuzz-build clean
+.PHONY: all deps deps-bench build test test-tsan demo bench fuzz fuzz-build clean
 
 all: build
 
@@ -52,7 +53,14 @@ build: deps $(BUILD)/CMakeCache.txt
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+	$(MAKE) --no-print-directory test-tsan
 	$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=$(TEST_FUZZ_SECONDS)
+
+# The capture library's tests again under ThreadSanitizer (it runs threads).
+test-tsan: deps
+	cmake -S . -B $(TSAN_BUILD) -DKIT_SANITIZE=thread -DKIT_EXAMPLES=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target capture_tests
+	ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS) -L capture
 
 demo: build
 	@test -x $(BUILD)/examples/demo/demo || { echo "demo host not built"; exit 1; }
@@ -82,4 +90,4 @@ fuzz: fuzz-build
 	  tail -n 12 $$log; rm -rf $$scratch $$log; done
 
 clean:
-	rm -rf $(BUILD) $(BENCH_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(BENCH_BUILD) $(FUZZ_BUILD) $(TSAN_BUILD)

@@ -1,0 +1,263 @@
+// The recorder over the scripted device: what ALSA cannot be made to do on
+// demand (refusals, a close that never comes, slow returns, overruns).
+#include "ScriptedWaveIn.h"
+#include "StreamHost.h"
+
+#include "platform/TambloWaveIn.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr double kUntouched = -77.0;
+
+double Converted(long n)
+{
+    return ScriptedSample(n) / 32768.0;
+}
+
+class Scripted : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        SetDeviceScript(script);
+        before = GetDeviceCounters();
+    }
+    void Use(const DeviceScript& s) { SetDeviceScript(s); }
+    int OpensSince() { return GetDeviceCounters().opens - before.opens; }
+    int StillOpen()
+    {
+        DeviceCounters now = GetDeviceCounters();
+        return (now.opens - before.opens) - (now.closes - before.closes);
+    }
+
+    DeviceScript script;
+    DeviceCounters before{};
+};
+
+struct BadArguments {
+    int length;
+    short channels;
+    short bits;
+    int rate;
+    bool right;
+};
+
+}  // namespace
+
+TEST_F(Scripted, ArgumentsOutsideTheLimitsAreRefusedAndOpenNothing)
+{
+    const BadArguments cases[] = {
+        {100, 1, 16, 0, false},      {100, 1, 16, -8000, false}, {-1, 1, 16, 8000, false},
+        {100, 1, 8, 8000, false},    {100, 3, 16, 8000, false},  {100, 0, 16, 8000, false},
+        {100, 1, 16, 8000, true},    {100, 2, 16, 96000, true},  // 384000 bytes a second
+    };
+    CTamblo rec;
+    for (const BadArguments& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.length << " frames, " << c.channels << " ch, " << c.bits
+                                          << " bits, " << c.rate << " /s");
+        std::vector<double> l(200, kUntouched), r(200, kUntouched);
+        rec.Rec(l.data(), c.right ? r.data() : nullptr, c.length, c.channels, c.bits, c.rate);
+        EXPECT_EQ(rec.GetLastError(nullptr, 0), tamblo::MMSYSERR_INVALPARAM);
+        EXPECT_EQ(l, std::vector<double>(200, kUntouched));
+        EXPECT_EQ(r, std::vector<double>(200, kUntouched));
+    }
+    CTambloWindow window([](UINT, WPARAM, LPARAM) -> LRESULT { return 0; });
+    rec.Prepare(window.GetHwnd(), 48001, 2, 16, 48000);  // 192004 bytes a block
+    EXPECT_EQ(rec.GetLastError(nullptr, 0), tamblo::MMSYSERR_INVALPARAM);
+    rec.Prepare(window.GetHwnd(), 100, 2, 16, 0);
+    EXPECT_EQ(rec.GetLastError(nullptr, 0), tamblo::MMSYSERR_INVALPARAM);
+    rec.Rec(nullptr, 100, 8000);
+    EXPECT_EQ(rec.GetLastError(nullptr, 0), tamblo::MMSYSERR_INVALPARAM);
+    EXPECT_EQ(OpensSince(), 0);
+}
+
+TEST_F(Scripted, RefusedOpenLeavesRecAtOnce)
+{
+    script.openResult = -19;
+    Use(script);
+    CTamblo rec;
+    std::vector<double> x(100, kUntouched);
+    rec.Rec(x.data(), 100, 8000);
+    EXPECT_EQ(rec.GetLastError(nullptr, 0), -19);
+    EXPECT_EQ(x, std::vector<double>(100, kUntouched));
+    rec.Start();  // no live worker: nothing happens
+    rec.AddBuffer();
+    rec.GetBuffer(0, x.data(), nullptr);
+    EXPECT_EQ(x, std::vector<double>(100, kUntouched));
+}
+
+TEST_F(Scripted, RefusedResetKeepsTheStreamRunning)
+{
+    script.resetResult = -5;
+    script.fillMs = 10;
+    Use(script);
+    CTamblo rec;
+    StreamHost host(rec, 100, 1);
+    host.giveBack = 6;
+    rec.Prepare(host.window.GetHwnd(), 100, 1, 16, 8000);
+    rec.Start();
+    host.PumpUntil(2);
+    rec.Stop();
+    EXPECT_EQ(rec.GetLastError(nullptr, 0), -5);
+    host.PumpUntil(100, 300);  // the stream goes on until the handler keeps its buffers
+    EXPECT_EQ(host.indices.size(), 7u);
+    EXPECT_EQ(StillOpen(), 0);
+}
+
+TEST_F(Scripted, RefusedUnprepareStillReleasesRec)
+{
+    script.unprepareResult = -16;
+    Use(script);
+    CTamblo rec;
+    std::vector<double> x(20000, kUntouched);
+    rec.Rec(x.data(), 20000, 8000);
+    EXPECT_EQ(rec.GetLastError(nullptr, 0), -16);
+    for (int i = 0; i < 20000; ++i)
+        ASSERT_EQ(x[i], Converted(i));
+    EXPECT_EQ(StillOpen(), 1);  // the device stays open, as it refused
+}
+
+TEST_F(Scripted, CloseThatNeverComesTimesOut)
+{
+    script.closeNeverComes = true;
+    Use(script);
+    CTamblo rec;
+    std::vector<double> x(100, kUntouched);
+    rec.Rec(x.data(), 100, 8000);
+    EXPECT_EQ(rec.GetLastError(nullptr, 0), tamblo::WAVERR_TIMEDOUT);
+    for (int i = 0; i < 100; ++i)
+        ASSERT_EQ(x[i], Converted(i));
+}
+
+TEST_F(Scripted, SlowReturnsStopDropsTheBlocksInFlight)
+{
+    script.fillMs = 20;
+    Use(script);
+    CTamblo rec;
+    StreamHost host(rec, 80, 2);
+    rec.Prepare(host.window.GetHwnd(), 80, 2, 16, 8000);
+    rec.Start();
+    host.PumpUntil(3);
+    rec.Stop();
+    EXPECT_EQ(rec.GetLastError(nullptr, 0), 0);
+    EXPECT_EQ(host.window.Pump(100), 0);
+    EXPECT_EQ(host.indices, (std::vector<int>{0, 1, 0}));
+    for (size_t i = 0; i < host.left.size(); ++i) {
+        ASSERT_EQ(host.left[i], Converted(2L * i));
+        ASSERT_EQ(host.right[i], Converted(2L * i + 1));
+    }
+    EXPECT_EQ(StillOpen(), 0);
+}
+
+TEST_F(Scripted, StopFromAnotherThreadEndsABlockingRecording)
+{
+    script.fillMs = 30;
+    Use(script);
+    CTamblo rec;
+    const int n = 800 * 100;  // a hundred blocks of 100 ms, 3 s at the script's pace
+    std::vector<double> x(n, kUntouched);
+    std::atomic<bool> returned{false};
+    std::thread stopper([&] {
+        while (!returned) {  // until the recording is under way
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            rec.Stop();
+        }
+    });
+    rec.Rec(x.data(), n, 800);
+    returned = true;
+    stopper.join();
+    // Whole blocks from the start are stored, the rest is untouched. The two
+    // blocks in flight at Stop come back unfilled: they hold what their
+    // buffers held before.
+    int stored = 0;
+    while (stored < n && x[stored] != kUntouched)
+        ++stored;
+    EXPECT_EQ(stored % 800, 0);
+    EXPECT_LT(stored, n);
+    for (int i = 0; i < stored - 1600; ++i)
+        ASSERT_EQ(x[i], Converted(i));
+    EXPECT_EQ(StillOpen(), 0);
+}
+
+TEST_F(Scripted, StopInsideTheHandlerReturnsAtOnce)
+{
+    CTamblo rec;
+    StreamHost host(rec, 50, 1);
+    int stopErrors = -1;
+    host.onBlock = [&] {
+        if (host.indices.size() == 3) {
+            rec.Stop();
+            stopErrors = rec.GetLastError(nullptr, 0);
+        }
+    };
+    rec.Prepare(host.window.GetHwnd(), 50, 1, 16, 8000);
+    rec.Start();
+    host.PumpUntil(100, 300);
+    EXPECT_EQ(stopErrors, 0);
+    EXPECT_EQ(host.indices.size(), 3u);
+    rec.Stop();
+    EXPECT_EQ(StillOpen(), 0);
+}
+
+TEST_F(Scripted, OverrunsAreCounted)
+{
+    script.lostPerBuffer = 10;
+    Use(script);
+    CTamblo rec;
+    EXPECT_EQ(rec.GetDroppedFrames(), 0);
+    std::vector<double> x(20000);
+    rec.Rec(x.data(), 20000, 8000);  // three blocks
+    EXPECT_EQ(rec.GetDroppedFrames(), 30);
+}
+
+TEST_F(Scripted, DestroyingARunningStreamStopsAndWaits)
+{
+    script.fillMs = 5;
+    Use(script);
+    {
+        CTamblo rec;
+        StreamHost host(rec, 40, 1);
+        rec.Prepare(host.window.GetHwnd(), 40, 1, 16, 8000);
+        rec.Start();
+        host.PumpUntil(2);
+    }
+    EXPECT_EQ(StillOpen(), 0);
+}
+
+TEST_F(Scripted, VersionAndEcho)
+{
+    CTamblo rec;
+    EXPECT_STREQ(rec.GetVersion(0), "1.1");
+    EXPECT_STREQ(rec.GetVersion(1), "110");
+    EXPECT_STREQ(rec.GetVersion(-1), "110");
+    rec.EchoOff();
+    rec.EchoOn();
+    rec.Stop();  // never prepared
+    EXPECT_EQ(rec.GetLastError(nullptr, 0), 0);
+}
+
+// Many short captures, back to back: no hang, no device left open.
+TEST_F(Scripted, StressPrepareStartStopAndRec)
+{
+    CTamblo rec;
+    StreamHost host(rec, 16, 1);
+    for (int cycle = 0; cycle < 500; ++cycle) {
+        rec.Prepare(host.window.GetHwnd(), 16, 1, 16, 8000);
+        rec.Start();
+        host.window.Pump(cycle % 3 == 0 ? 1 : 0);
+        rec.Stop();
+        ASSERT_EQ(rec.GetLastError(nullptr, 0), 0) << "cycle " << cycle;
+    }
+    std::vector<double> x(40);
+    for (int i = 0; i < 100; ++i) {
+        rec.Rec(x.data(), 40, 8000);
+        ASSERT_EQ(rec.GetLastError(nullptr, 0), 0) << "Rec " << i;
+        ASSERT_EQ(x[39], Converted(39));
+    }
+    EXPECT_EQ(StillOpen(), 0);
+}
