@@ -39,7 +39,7 @@ struct EditCase {
 const int S = 1000;  // edit point of the moving edits
 
 std::vector<EditCase> Cases() {
-    const int n = kFrames;
+    constexpr int n = kFrames;
     auto same = [](int i) { return i; };
     return {
         {"SaveAdd", false, n + kNew, -1, same,
@@ -51,8 +51,8 @@ std::vector<EditCase> Cases() {
          [](Covarne2005& w, wchar_t* p, double*, double*) { return w.AddSilence(p, 300000); },
          44 + 4LL * n + 500000},
         {"SaveOW past the end", false, n + kNew / 2, -1,
-         [n](int i) { return i >= n - kNew / 2 ? -1 : i; },
-         [n](Covarne2005& w, wchar_t* p, double* l, double* r) { return w.SaveOW(p, l, r, n - kNew / 2, kNew, 8000, 16); },
+         [](int i) { return i >= n - kNew / 2 ? -1 : i; },
+         [](Covarne2005& w, wchar_t* p, double* l, double* r) { return w.SaveOW(p, l, r, n - kNew / 2, kNew, 8000, 16); },
          44 + 4LL * n + 1000},
         {"SaveOW on a missing path", true, 10 + kNew, -1, same,
          [](Covarne2005& w, wchar_t* p, double* l, double* r) { return w.SaveOW(p, l, r, 10, kNew, 8000, 16); }, 2000},
@@ -60,13 +60,13 @@ std::vector<EditCase> Cases() {
          [](Covarne2005& w, wchar_t* p, double*, double*) { return w.MakeSilence(p, 5000, 2 * kNew, 2, 8000, 16); },
          44 + 4LL * 5500},
         {"MakeSilence past the end", false, n + 400000, -1, same,
-         [n](Covarne2005& w, wchar_t* p, double*, double*) { return w.MakeSilence(p, n + 5, 399995, 2, 8000, 16); },
+         [](Covarne2005& w, wchar_t* p, double*, double*) { return w.MakeSilence(p, n + 5, 399995, 2, 8000, 16); },
          44 + 4LL * n + 600000},
         {"MakeSilence on a missing path", true, 300000, -1, same,
          [](Covarne2005& w, wchar_t* p, double*, double*) { return w.MakeSilence(p, 290000, 10000, 2, 8000, 16); },
          500000},
         {"SaveSr", false, n, -1, same, // its result is the old rate
-         [n](Covarne2005& w, wchar_t* p, double*, double*) {
+         [](Covarne2005& w, wchar_t* p, double*, double*) {
              const int r = w.SaveSr(p, 44100);
              return r == 8000 ? n : r == -1 ? -1 : -2;
          },
