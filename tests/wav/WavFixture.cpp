@@ -131,8 +131,12 @@ void WavTest::Write(const std::string& name, const Bytes& bytes) const {
 }
 
 Bytes WavTest::Read(const std::string& name) const {
-    std::ifstream in(Path(name), std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::ifstream in(Path(name), std::ios::binary | std::ios::ate);
+    if (!in) return Bytes();
+    Bytes b(static_cast<size_t>(in.tellg()));
+    in.seekg(0);
+    in.read(reinterpret_cast<char*>(b.data()), static_cast<std::streamsize>(b.size()));
+    return b;
 }
 
 bool WavTest::Exists(const std::string& name) const {

@@ -4,6 +4,7 @@
 // -1, the header agrees with what the file holds, every frame the edit was not
 // asked to replace is at its place (old or, under the new header, new) or in the
 // kept temporary file, and a temporary file is kept only when it has to be.
+#include <algorithm>
 #include <cmath>
 #include <csignal>
 #include <cstdlib>
@@ -166,6 +167,16 @@ protected:
         bool allInPlace = true;
         int lost = -1;
         for (int i = 0; i < kFrames && lost < 0; ++i) {
+            // A run of frames that moves as one and is in place is checked at once.
+            const int run = std::min(4096, kFrames - i), first = c.place(i), last = c.place(i + run - 1);
+            if (first >= 0 && last - first == run - 1) {
+                const int from = newLayout ? first : i;
+                if (from + run <= count &&
+                    std::memcmp(b.data() + 44 + 4LL * from, m_orig.data() + 44 + 4LL * i, 4LL * run) == 0) {
+                    i += run - 1;
+                    continue;
+                }
+            }
             const int to = c.place(i);
             if (to < 0) continue;
             const int at = newLayout ? to : i;
