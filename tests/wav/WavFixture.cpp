@@ -150,4 +150,25 @@ void WavTest::Write16(const std::string& name, const std::vector<int>& samples, 
                     .Build());
 }
 
+void TempDirTest::SetUp() {
+    WavTest::SetUp();
+    const char* old = std::getenv("TMPDIR");
+    m_hadTmp = old != nullptr;
+    if (m_hadTmp) m_oldTmp = old;
+    std::filesystem::create_directory(Path("tmp"));
+    setenv("TMPDIR", Path("tmp").c_str(), 1);
+}
+
+void TempDirTest::TearDown() {
+    if (m_hadTmp) setenv("TMPDIR", m_oldTmp.c_str(), 1);
+    else unsetenv("TMPDIR");
+    WavTest::TearDown();
+}
+
+std::vector<std::string> TempDirTest::TempFiles() const {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(Path("tmp"))) names.push_back(e.path().filename());
+    return names;
+}
+
 }  // namespace wavtest

@@ -88,15 +88,10 @@ std::vector<EditCase> Cases() {
     };
 }
 
-class FaultTest : public WavTest {
+class FaultTest : public TempDirTest {
 protected:
     void SetUp() override {
-        WavTest::SetUp();
-        const char* old = std::getenv("TMPDIR");
-        m_hadTmp = old != nullptr;
-        if (m_hadTmp) m_oldTmp = old;
-        std::filesystem::create_directory(Path("tmp"));
-        setenv("TMPDIR", Path("tmp").c_str(), 1);
+        TempDirTest::SetUp();
         std::vector<int> v(2 * kFrames);
         for (int i = 0; i < kFrames; ++i) {
             v[2 * i] = static_cast<std::int16_t>(i * 7 + 1);
@@ -112,13 +107,7 @@ protected:
     void TearDown() override {
         faults::Arm(0);
         faults::KernelCopy(true);
-        if (m_hadTmp) setenv("TMPDIR", m_oldTmp.c_str(), 1); else unsetenv("TMPDIR");
-        WavTest::TearDown();
-    }
-    std::vector<std::string> TempFiles() const {
-        std::vector<std::string> names;
-        for (const auto& e : std::filesystem::directory_iterator(Path("tmp"))) names.push_back(e.path().filename());
-        return names;
+        TempDirTest::TearDown();
     }
     void Prepare(const EditCase& c) {
         std::filesystem::remove(Path("a.wav"));
@@ -200,8 +189,6 @@ protected:
         }
     }
 
-    std::string m_oldTmp;
-    bool m_hadTmp = false;
     Bytes m_orig;
     double m_left[kNew], m_right[kNew];
 };

@@ -27,30 +27,6 @@ std::vector<int> Cat(std::initializer_list<std::vector<int>> parts) {
     return v;
 }
 
-// Points TMPDIR at a folder of the test, so the temporary files of edits can be seen.
-class TempDirTest : public WavTest {
-protected:
-    void SetUp() override {
-        WavTest::SetUp();
-        const char* old = std::getenv("TMPDIR");
-        m_hadTmp = old != nullptr;
-        if (m_hadTmp) m_oldTmp = old;
-        std::filesystem::create_directory(Path("tmp"));
-        setenv("TMPDIR", Path("tmp").c_str(), 1);
-    }
-    void TearDown() override {
-        if (m_hadTmp) setenv("TMPDIR", m_oldTmp.c_str(), 1); else unsetenv("TMPDIR");
-        WavTest::TearDown();
-    }
-    std::vector<std::string> TempFiles() const {
-        std::vector<std::string> names;
-        for (const auto& e : std::filesystem::directory_iterator(Path("tmp"))) names.push_back(e.path().filename());
-        return names;
-    }
-    bool m_hadTmp = false;
-    std::string m_oldTmp;
-};
-
 struct ResizeCase {
     const char* what;
     int start, count;
