@@ -383,8 +383,11 @@ int Covarne2005::_get_wave_info(File* stream, tagWAVEFILEHEADER2005* header) {
     const long long dataSize = std::min(static_cast<long long>(stored), held);
     if (dataSize > kMaxData) return 0;
     const long long frames = blockAlign > 0 ? dataSize / blockAlign : 0;
-    const int canonicalAlign = static_cast<short>((bits / 8) * channels);
-    if (frames * (canonicalAlign < 0 ? -canonicalAlign : canonicalAlign) > kMaxData) return 0;
+    // The record's block align is (bits / 8) x channels; a format where that is negative
+    // or does not fit its 16 bits would give records with negative sizes: not usable.
+    const int canonicalAlign = (bits / 8) * channels;
+    if (canonicalAlign < 0 || canonicalAlign > SHRT_MAX) return 0;
+    if (frames * canonicalAlign > kMaxData) return 0;
 
     m_hdrLast.fmtSize = static_cast<std::int32_t>(fmtSize);
     m_hdrLast.channels = channels;
