@@ -2,13 +2,14 @@
 
 #include "platform/TambloWindow.h"
 
+#include <algorithm>
 #include <cstring>
 
 using namespace tamblo;
 
 CTambloMsg::CTambloMsg()
     : m_bOpen(0), m_nMode(0), m_hWnd(nullptr), m_nQueued(0), m_nDone(0), m_nLastLength(0), m_nBlocks(2),
-      m_nSkip(0), m_bStopping(false), m_nLength{0, 0}, m_nNext(0), m_pLeft(nullptr), m_pRight(nullptr),
+      m_nSkip(0), m_bStopping(false), m_bFailed(false), m_nLength{0, 0}, m_nNext(0), m_pLeft(nullptr), m_pRight(nullptr),
       m_pHdr{nullptr, nullptr}, m_pFormat(new WAVEFORMATEX()), m_hDevice(nullptr), m_nLostFrames(0),
       m_bComplete(false), m_bClosed(false), m_bStuck(false), m_nError(0)
 {
@@ -58,6 +59,34 @@ MMRESULT CTambloMsg::TakeError()
     MMRESULT code = m_nError;
     m_nError = 0;
     return code;
+}
+
+MMRESULT CTambloMsg::PeekError()
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_nError;
+}
+
+// A buffer comes back short only after a reset or when the device failed.
+// Outside a Stop, the device is asked to go on; a failed one refuses with the
+// failure's code, which is kept for the recorder, and the capture winds down:
+// nothing is queued again and the device closes once every buffer is back.
+bool CTambloMsg::DeviceFailed(int index)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (m_bStopping || !m_hDevice)
+        return m_bFailed;
+    const WAVEHDR* hdr = m_pHdr[index];
+    if (hdr->dwBytesRecorded >= hdr->dwBufferLength)
+        return false;
+    MMRESULT r = waveInStart(m_hDevice);
+    if (r == 0)
+        return false;
+    if (m_nError == 0)
+        m_nError = r;
+    m_bFailed = true;
+    m_bStopping = true;
+    return true;
 }
 
 int CTambloMsg::CopyBuffer(int index, short* dst, int capacity)
@@ -115,12 +144,13 @@ void CTambloMsg::OnStreamBlock(WPARAM, LPARAM)
 {
     int done = ++m_nDone;
     int i = (done - 1) % 2;  // buffers return strictly in the order they were queued
-    bool drop;
+    bool drop = DeviceFailed(i);  // a block the device could not fill is not announced
     {
         std::lock_guard<std::mutex> lock(m_lock);
-        drop = m_nSkip > 0;
-        if (drop)
+        if (m_nSkip > 0) {
             --m_nSkip;
+            drop = true;
+        }
     }
     if (!drop)
         SendMessage(m_hWnd, UM_BLOCK_READY, static_cast<WPARAM>(i), 0);  // the handler re-queues here
@@ -135,6 +165,11 @@ void CTambloMsg::OnRecordBlock(WPARAM, LPARAM)
     int n = m_nLength[i];
     int ch = m_pFormat->nChannels;
     int frames = k == m_nBlocks ? m_nLastLength : n;
+    if (DeviceFailed(i)) {
+        // Only what the device delivered is stored; the rest stays untouched.
+        int got = static_cast<int>(m_pHdr[i]->dwBytesRecorded / m_pFormat->nBlockAlign);
+        frames = std::min(frames, got);
+    }
     if (m_pLeft && k <= m_nBlocks) {
         // The whole block is taken, whatever the device reported as recorded.
         const short* src = reinterpret_cast<const short*>(m_pHdr[i]->lpData);

@@ -41,6 +41,7 @@ public:
     // Remembers a device error for the recorder; the first one is kept.
     void SetError(tamblo::MMRESULT code);
     tamblo::MMRESULT TakeError();
+    tamblo::MMRESULT PeekError();
 
     std::atomic<int> m_bOpen;
     int m_nMode;
@@ -52,7 +53,8 @@ public:
     int m_nLastLength;
     int m_nBlocks;
     int m_nSkip;       // guarded by m_lock
-    bool m_bStopping;  // guarded by m_lock: Stop has begun, nothing more is queued
+    bool m_bStopping;  // guarded by m_lock: Stop has begun or the device failed; nothing more is queued
+    bool m_bFailed;    // guarded by m_lock: the device failed during the capture
     int m_nLength[2];
     int m_nNext;       // guarded by m_lock
     double* m_pLeft;
@@ -77,6 +79,7 @@ private:
     void OnRecordBlock(WPARAM, LPARAM);
     void OnAbandon(WPARAM, LPARAM);
     void OnStopped(WPARAM, LPARAM);
+    bool DeviceFailed(int index);
     void CloseDevice();
     void SignalComplete();
     void Release();

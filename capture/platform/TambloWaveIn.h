@@ -78,6 +78,13 @@ MMRESULT waveInAddBuffer(HWAVEIN hwi, WAVEHDR* hdr);
 
 // Capture begins; queued buffers fill. While no buffer is queued the device
 // keeps at least one second of frames; an overrun is recovered and counted.
+// Starting a running device changes nothing.
+//
+// When capture fails (the device vanished, a read failed and could not be
+// recovered) the device returns every queued buffer at once, in queue order,
+// each holding what it got (dwBytesRecorded below dwBufferLength), and from
+// then on refuses waveInAddBuffer and waveInStart with the failure's code.
+// Reset, unprepare and close work as before.
 MMRESULT waveInStart(HWAVEIN hwi);
 
 // Capture stops and every queued buffer is returned before this returns,
