@@ -1,0 +1,138 @@
+// An ALSA input that vanishes mid-capture: "default" is a file PCM whose
+// infile is a FIFO, and the writer closes it after a few blocks. ALSA's file
+// PCM reports no error for that (it hands on frames it could not read, and a
+// failed read of the infile only reaches ALSA's own diagnostics), so the
+// capture goes on to its end: Rec returns with the delivered frames at their
+// places, a stream stops on request, nothing is printed, nothing is left open.
+#include "AlsaFilePcm.h"
+#include "LiveThreads.h"
+#include "StreamHost.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+namespace {
+
+std::string g_fifo;
+
+std::int16_t FileSample(long n)
+{
+    return static_cast<std::int16_t>(static_cast<std::uint16_t>(n * 5 + 3));
+}
+
+std::int16_t Silence(long)
+{
+    return 0;
+}
+
+int OpenFds()
+{
+    int n = 0;
+    if (DIR* d = opendir("/proc/self/fd")) {
+        while (readdir(d))
+            ++n;
+        closedir(d);
+    }
+    return n;
+}
+
+// Feeds `samples` samples into the FIFO once the capture opens it, then closes it.
+class Writer {
+public:
+    explicit Writer(long samples)
+        : m_thread([samples] {
+              int fd = open(g_fifo.c_str(), O_WRONLY | O_CLOEXEC);
+              if (fd < 0)
+                  return;
+              std::vector<std::int16_t> data(static_cast<size_t>(samples));
+              for (long n = 0; n < samples; ++n)
+                  data[n] = FileSample(n);  // little-endian like the machine
+              const char* p = reinterpret_cast<const char*>(data.data());
+              size_t left = data.size() * 2;
+              while (left > 0) {
+                  ssize_t w = write(fd, p, left);
+                  if (w <= 0)
+                      break;
+                  p += w;
+                  left -= static_cast<size_t>(w);
+              }
+              close(fd);
+          })
+    {
+    }
+    ~Writer() { m_thread.join(); }
+
+private:
+    std::thread m_thread;
+};
+
+constexpr double kUntouched = 99.0;
+
+}  // namespace
+
+TEST(AlsaVanish, RecReturnsWithTheFramesTheInputHad)
+{
+    const int fds = OpenFds();
+    CTamblo rec;
+    std::vector<double> x(20000, kUntouched);
+    ::testing::internal::CaptureStderr();
+    {
+        Writer writer(6000);
+        rec.Rec(x.data(), 20000, 8000);
+    }
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(rec.GetLastError(nullptr, 0), 0);  // ALSA tells nothing
+    for (int i = 0; i < 6000; ++i)
+        ASSERT_EQ(x[i], FileSample(i) / 32768.0) << "frame " << i;
+    EXPECT_EQ(ThreadsLeft("tamblo-worker", 0), 0);
+    EXPECT_EQ(ThreadsLeft("tamblo-alsa", 0), 0);
+    EXPECT_EQ(OpenFds(), fds);
+}
+
+TEST(AlsaVanish, StreamGoesOnAndStops)
+{
+    CTamblo rec;
+    StreamHost host(rec, 400, 2);
+    const int fds = OpenFds();  // the window's own is there
+    {
+        Writer writer(5 * 400 * 2);
+        rec.Prepare(host.window.GetHwnd(), 400, 2, 16, 8000);
+        ASSERT_EQ(rec.GetLastError(nullptr, 0), 0);
+        rec.Start();
+        host.PumpUntil(10);
+        rec.Stop();
+    }
+    EXPECT_EQ(rec.GetLastError(nullptr, 0), 0);
+    ASSERT_GE(host.indices.size(), 10u);
+    for (size_t i = 0; i < 5 * 400; ++i) {
+        ASSERT_EQ(host.left[i], FileSample(2L * i) / 32768.0) << "frame " << i;
+        ASSERT_EQ(host.right[i], FileSample(2L * i + 1) / 32768.0) << "frame " << i;
+    }
+    EXPECT_EQ(ThreadsLeft("tamblo-worker", 0), 0);
+    EXPECT_EQ(ThreadsLeft("tamblo-alsa", 0), 0);
+    EXPECT_EQ(OpenFds(), fds);
+}
+
+int main(int argc, char** argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    char dir[] = "/tmp/tamblo-fifo-XXXXXX";
+    if (!mkdtemp(dir))
+        return 1;
+    g_fifo = std::string(dir) + "/in.fifo";
+    if (mkfifo(g_fifo.c_str(), 0600) != 0)
+        return 1;
+    AlsaFilePcm pcm(0, Silence,
+                    "  type file\n  slave.pcm \"null\"\n  file \"/dev/null\"\n  infile \"" + g_fifo +
+                        "\"\n  format \"raw\"");
+    int result = RUN_ALL_TESTS();
+    unlink(g_fifo.c_str());
+    rmdir(dir);
+    return result;
+}
