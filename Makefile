@@ -19,7 +19,7 @@ PKGS_BENCH = libbenchmark-dev libsndfile1-dev libfftw3-dev libkissfft-dev
 
 CMAKE_FLAGS ?=
 
-.PHONY: all deps deps-bench build test test-tsan demo bench fuzz fuzz-build clean
+.PHONY: all deps deps-bench build test test-sanitize test-tsan demo bench fuzz fuzz-build clean
 
 all: build
 
@@ -53,14 +53,24 @@ build: deps $(BUILD)/CMakeCache.txt
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
-	$(MAKE) --no-print-directory test-tsan
+	$(MAKE) --no-print-directory test-sanitize
 	$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=$(TEST_FUZZ_SECONDS)
+
+# Any sanitizer report fails the test that met it.
+SAN_ENV = ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+          TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+
+# Every test again in the fuzzing build (AddressSanitizer with leak detection
+# and UBSan), then the capture tests under ThreadSanitizer.
+test-sanitize: fuzz-build
+	$(SAN_ENV) ctest --test-dir $(FUZZ_BUILD) --output-on-failure -j $(JOBS)
+	$(MAKE) --no-print-directory test-tsan
 
 # The capture library's tests again under ThreadSanitizer (it runs threads).
 test-tsan: deps
 	cmake -S . -B $(TSAN_BUILD) -DKIT_SANITIZE=thread -DKIT_EXAMPLES=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build $(TSAN_BUILD) -j $(JOBS) --target capture_tests
-	ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS) -L capture
+	$(SAN_ENV) ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS) -L capture
 
 demo: build
 	@test -x $(BUILD)/examples/demo/demo || { echo "demo host not built"; exit 1; }
