@@ -67,6 +67,7 @@ std::int64_t nowNs()
 
 struct WaveInDevice {
     enum Command { kNone, kStart, kReset, kClose };
+    static constexpr int kCommandWaitMs = 1000;
 
     snd_pcm_t* pcm = nullptr;
     ThreadId notify = 0;
@@ -103,13 +104,19 @@ struct WaveInDevice {
         }
     }
 
+    // A command waits for the device thread, which takes it between reads.
+    // A read can block when the PCM's input stalls (a file PCM reading a
+    // FIFO, for one): then the command is withdrawn, so that no caller hangs.
     MMRESULT Run(Command c)
     {
         std::lock_guard<std::mutex> serial(commandMutex);
         std::unique_lock<std::mutex> lock(mutex);
         command = c;
         Wake();
-        cond.wait(lock, [this] { return command == kNone; });
+        if (!cond.wait_for(lock, std::chrono::milliseconds(kCommandWaitMs), [this] { return command == kNone; })) {
+            command = kNone;
+            return WAVERR_TIMEDOUT;
+        }
         return commandResult;
     }
 

@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
 #include <thread>
 #include <vector>
 
@@ -42,11 +43,12 @@ int OpenFds()
     return n;
 }
 
-// Feeds `samples` samples into the FIFO once the capture opens it, then closes it.
+// Feeds `samples` samples into the FIFO once the capture opens it, then
+// closes it (after `hold`, when given: until then the input stalls).
 class Writer {
 public:
-    explicit Writer(long samples)
-        : m_thread([samples] {
+    explicit Writer(long samples, std::future<void> hold = {})
+        : m_thread([samples, hold = std::move(hold)] {
               int fd = open(g_fifo.c_str(), O_WRONLY | O_CLOEXEC);
               if (fd < 0)
                   return;
@@ -62,6 +64,8 @@ public:
                   p += w;
                   left -= static_cast<size_t>(w);
               }
+              if (hold.valid())
+                  hold.wait();
               close(fd);
           })
     {
@@ -73,6 +77,7 @@ private:
 };
 
 constexpr double kUntouched = 99.0;
+constexpr int kTimedOut = 8;  // the device did not respond in time
 
 }  // namespace
 
@@ -117,6 +122,35 @@ TEST(AlsaVanish, StreamGoesOnAndStops)
     EXPECT_EQ(ThreadsLeft("tamblo-worker", 0), 0);
     EXPECT_EQ(ThreadsLeft("tamblo-alsa", 0), 0);
     EXPECT_EQ(OpenFds(), fds);
+}
+
+// The writer holds the FIFO open and writes nothing: ALSA's read blocks the
+// device. Stop must not hang; once the input ends the stream stops as usual.
+TEST(AlsaVanish, StopWhileTheInputStallsDoesNotHang)
+{
+    CTamblo rec;
+    StreamHost host(rec, 400, 1);
+    std::promise<void> release;
+    {
+        Writer writer(3 * 400, release.get_future());
+        rec.Prepare(host.window.GetHwnd(), 400, 1, 16, 8000);
+        rec.Start();
+        host.PumpUntil(3);
+        auto t0 = std::chrono::steady_clock::now();
+        rec.Stop();
+        auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0);
+        EXPECT_EQ(rec.GetLastError(nullptr, 0), kTimedOut);
+        EXPECT_LT(ms.count(), 5000);
+        release.set_value();
+        host.PumpUntil(host.indices.size() + 2);  // the stream goes on with what ALSA hands
+        rec.Stop();
+        EXPECT_EQ(rec.GetLastError(nullptr, 0), 0);
+    }
+    ASSERT_GE(host.indices.size(), 3u);
+    for (size_t i = 0; i < 3 * 400; ++i)
+        ASSERT_EQ(host.left[i], FileSample(static_cast<long>(i)) / 32768.0) << "frame " << i;
+    EXPECT_EQ(ThreadsLeft("tamblo-worker", 0), 0);
+    EXPECT_EQ(ThreadsLeft("tamblo-alsa", 0), 0);
 }
 
 int main(int argc, char** argv)
