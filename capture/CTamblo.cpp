@@ -62,9 +62,12 @@ CTamblo::CTamblo()
 CTamblo::~CTamblo()
 {
     std::shared_ptr<CTambloMsg> worker = CurrentWorker();
-    if (worker && worker->IsLive() && !worker->m_bStuck && StopWorker(worker) == 0 &&
-        !worker->WaitEnded(kStopWaitMs))
-        worker->m_bStuck = true;
+    if (worker && worker->IsLive() && !worker->m_bStuck) {
+        if (StopWorker(worker) != 0)
+            worker->Orphan();  // the device refused to stop: no block may reach the host now
+        else if (!worker->WaitEnded(kStopWaitMs))
+            worker->m_bStuck = true;
+    }
     delete[] m_pRaw;
 }
 

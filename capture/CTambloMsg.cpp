@@ -3,6 +3,7 @@
 #include "platform/TambloWindow.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 
 using namespace tamblo;
@@ -65,6 +66,13 @@ MMRESULT CTambloMsg::PeekError()
 {
     std::lock_guard<std::mutex> lock(m_lock);
     return m_nError;
+}
+
+void CTambloMsg::Orphan()
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_bStopping = true;
+    m_nSkip = INT_MAX;
 }
 
 // A buffer comes back short only after a reset or when the device failed.

@@ -42,6 +42,10 @@ public:
     void SetError(tamblo::MMRESULT code);
     tamblo::MMRESULT TakeError();
     tamblo::MMRESULT PeekError();
+    // The recorder is going away while the device runs on: every block still
+    // to come is dropped, nothing is queued again, and the device closes once
+    // the buffers it holds are back.
+    void Orphan();
 
     std::atomic<int> m_bOpen;
     int m_nMode;

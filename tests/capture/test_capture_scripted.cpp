@@ -138,6 +138,28 @@ TEST_F(Scripted, CloseThatNeverComesTimesOut)
         ASSERT_EQ(x[i], Converted(i));
 }
 
+TEST_F(Scripted, RecorderDestroyedWhileTheDeviceRefusesToStopSendsNothingMore)
+{
+    script.resetResult = -5;
+    script.fillMs = 10;
+    Use(script);
+    int blocks = 0;
+    CTambloWindow window([&](UINT message, WPARAM, LPARAM) -> LRESULT {
+        blocks += message == UM_BLOCK_READY;
+        return 0;  // keeps the buffers: the host is going away
+    });
+    {
+        CTamblo rec;
+        rec.Prepare(window.GetHwnd(), 100, 1, 16, 8000);
+        rec.Start();
+    }
+    while (window.Pump(300) > 0) {
+    }
+    EXPECT_EQ(blocks, 0);
+    EXPECT_EQ(StillOpen(), 0);
+    EXPECT_EQ(ThreadsLeft("tamblo-worker", workers), 0);
+}
+
 TEST_F(Scripted, SlowReturnsStopDropsTheBlocksInFlight)
 {
     script.fillMs = 20;
