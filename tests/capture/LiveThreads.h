@@ -24,6 +24,31 @@ inline int LiveThreads(const std::string& name)
     return n;
 }
 
+// Waits up to 5 s for a thread named `name` to block reading a pipe (its
+// kernel wait channel says so); false when none did, or the channel is hidden.
+inline bool WaitForPipeRead(const std::string& name)
+{
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    do {
+        if (DIR* d = opendir("/proc/self/task")) {
+            bool found = false;
+            while (dirent* e = readdir(d)) {
+                std::string task = std::string("/proc/self/task/") + e->d_name;
+                std::ifstream comm(task + "/comm"), wchan(task + "/wchan");
+                std::string c, w;
+                if (e->d_name[0] != '.' && std::getline(comm, c) && c == name && std::getline(wchan, w) &&
+                    w.find("pipe_read") != std::string::npos)
+                    found = true;
+            }
+            closedir(d);
+            if (found)
+                return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    } while (std::chrono::steady_clock::now() < deadline);
+    return false;
+}
+
 // Waits up to 2 s for the threads named `name` to fall back to `baseline`;
 // returns how many more there are.
 inline int ThreadsLeft(const std::string& name, int baseline)
