@@ -4,6 +4,7 @@
 // failed read of the infile only reaches ALSA's own diagnostics), so the
 // capture goes on to its end: Rec returns with the delivered frames at their
 // places, a stream stops on request, nothing is printed, nothing is left open.
+// The infile is a link, pointed at the FIFO or at something else per test.
 #include "AlsaFilePcm.h"
 #include "LiveThreads.h"
 #include "StreamHost.h"
@@ -20,7 +21,13 @@
 
 namespace {
 
-std::string g_fifo;
+std::string g_fifo, g_link;
+
+void PointInfileAt(const std::string& target)
+{
+    unlink(g_link.c_str());
+    ASSERT_EQ(symlink(target.c_str(), g_link.c_str()), 0);
+}
 
 std::int16_t FileSample(long n)
 {
@@ -83,6 +90,7 @@ constexpr int kTimedOut = 8;  // the device did not respond in time
 
 TEST(AlsaVanish, RecReturnsWithTheFramesTheInputHad)
 {
+    PointInfileAt(g_fifo);
     const int fds = OpenFds();
     CTamblo rec;
     std::vector<double> x(20000, kUntouched);
@@ -102,6 +110,7 @@ TEST(AlsaVanish, RecReturnsWithTheFramesTheInputHad)
 
 TEST(AlsaVanish, StreamGoesOnAndStops)
 {
+    PointInfileAt(g_fifo);
     CTamblo rec;
     StreamHost host(rec, 400, 2);
     const int fds = OpenFds();  // the window's own is there
@@ -128,6 +137,7 @@ TEST(AlsaVanish, StreamGoesOnAndStops)
 // device. Stop must not hang; once the input ends the stream stops as usual.
 TEST(AlsaVanish, StopWhileTheInputStallsDoesNotHang)
 {
+    PointInfileAt(g_fifo);
     CTamblo rec;
     StreamHost host(rec, 400, 1);
     std::promise<void> release;
@@ -159,6 +169,21 @@ TEST(AlsaVanish, StopWhileTheInputStallsDoesNotHang)
     EXPECT_EQ(ThreadsLeft("tamblo-alsa", 0), 0);
 }
 
+// An infile every read of which fails (a directory): ALSA reports it only to
+// its diagnostics, which stay off standard error, and hands on silence.
+TEST(AlsaVanish, InfileThatCannotBeReadGivesSilenceQuietly)
+{
+    PointInfileAt("/");
+    CTamblo rec;
+    std::vector<double> x(12000, kUntouched);
+    ::testing::internal::CaptureStderr();
+    rec.Rec(x.data(), 12000, 8000);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(rec.GetLastError(nullptr, 0), 0);
+    EXPECT_EQ(x, std::vector<double>(12000, 0.0));
+    EXPECT_EQ(ThreadsLeft("tamblo-worker", 0), 0);
+}
+
 int main(int argc, char** argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
@@ -166,12 +191,14 @@ int main(int argc, char** argv)
     if (!mkdtemp(dir))
         return 1;
     g_fifo = std::string(dir) + "/in.fifo";
+    g_link = std::string(dir) + "/in";
     if (mkfifo(g_fifo.c_str(), 0600) != 0)
         return 1;
     AlsaFilePcm pcm(0, Silence,
-                    "  type file\n  slave.pcm \"null\"\n  file \"/dev/null\"\n  infile \"" + g_fifo +
+                    "  type file\n  slave.pcm \"null\"\n  file \"/dev/null\"\n  infile \"" + g_link +
                         "\"\n  format \"raw\"");
     int result = RUN_ALL_TESTS();
+    unlink(g_link.c_str());
     unlink(g_fifo.c_str());
     rmdir(dir);
     return result;
