@@ -196,7 +196,14 @@ void CTamblo::Stop()
     if (!m_bPrepared)
         return;
     SetLastError(0);
-    int r = StopWorker(CurrentWorker());
+    std::shared_ptr<CTambloMsg> worker = CurrentWorker();
+    int r = StopWorker(worker);
+    if (r == WAVERR_TIMEDOUT && worker && worker->m_nMode == 1 && !worker->m_bComplete) {
+        // The device is held up (an input that stalls): the blocking Rec
+        // returns now without the frames still to come.
+        worker->m_bStuck = true;
+        worker->Orphan();
+    }
     if (r != 0)
         SetLastError(r);
 }

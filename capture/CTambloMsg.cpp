@@ -70,9 +70,14 @@ MMRESULT CTambloMsg::PeekError()
 
 void CTambloMsg::Orphan()
 {
-    std::lock_guard<std::mutex> lock(m_lock);
-    m_bStopping = true;
-    m_nSkip = INT_MAX;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_bStopping = true;
+        m_nSkip = INT_MAX;
+        if (m_nMode == 1 && m_nError == 0)
+            m_nError = WAVERR_TIMEDOUT;  // what the waiting Rec reports
+    }
+    SignalComplete();
 }
 
 // A buffer comes back short only after a reset or when the device failed.
@@ -178,6 +183,7 @@ void CTambloMsg::OnRecordBlock(WPARAM, LPARAM)
         int got = static_cast<int>(m_pHdr[i]->dwBytesRecorded / m_pFormat->nBlockAlign);
         frames = std::min(frames, got);
     }
+    std::unique_lock<std::mutex> lock(m_lock);  // the destinations may be withdrawn meanwhile
     if (m_pLeft && k <= m_nBlocks) {
         // The whole block is taken, whatever the device reported as recorded.
         const short* src = reinterpret_cast<const short*>(m_pHdr[i]->lpData);
@@ -189,13 +195,10 @@ void CTambloMsg::OnRecordBlock(WPARAM, LPARAM)
                 right[j] = src[j * ch + 1] * (1.0 / 32768.0);
         }
     }
-    bool stopping;
-    {
-        std::lock_guard<std::mutex> lock(m_lock);
-        stopping = m_bStopping;
-        if (m_nSkip > 0)
-            --m_nSkip;
-    }
+    bool stopping = m_bStopping;
+    if (m_nSkip > 0)
+        --m_nSkip;
+    lock.unlock();
     if (stopping) {
         // After Stop: close once every buffer still with the device is back.
         if (m_nDone == m_nQueued)
@@ -212,7 +215,10 @@ void CTambloMsg::SignalComplete()
 {
     if (m_nMode != 1 || m_bComplete.exchange(true))
         return;
-    m_pLeft = m_pRight = nullptr;  // nothing is stored after this
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_pLeft = m_pRight = nullptr;  // nothing is stored after this
+    }
     if (m_pOwnerDone)
         m_pOwnerDone->Set();
 }

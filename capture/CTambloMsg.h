@@ -42,9 +42,11 @@ public:
     void SetError(tamblo::MMRESULT code);
     tamblo::MMRESULT TakeError();
     tamblo::MMRESULT PeekError();
-    // The recorder is going away while the device runs on: every block still
-    // to come is dropped, nothing is queued again, and the device closes once
-    // the buffers it holds are back.
+    // The recorder gives up on a device that does not stop (it is going away,
+    // or a Stop timed out): every block still to come is dropped, nothing is
+    // queued again, and the device closes once the buffers it holds are back.
+    // A waiting Rec is released with WAVERR_TIMEDOUT, its destinations no
+    // longer written.
     void Orphan();
 
     std::atomic<int> m_bOpen;
@@ -61,8 +63,8 @@ public:
     bool m_bFailed;    // guarded by m_lock: the device failed during the capture
     int m_nLength[2];
     int m_nNext;       // guarded by m_lock
-    double* m_pLeft;
-    double* m_pRight;
+    double* m_pLeft;   // guarded by m_lock once the thread runs
+    double* m_pRight;  // guarded by m_lock once the thread runs
     tamblo::WAVEHDR* m_pHdr[2];
     tamblo::WAVEFORMATEX* m_pFormat;
     tamblo::HWAVEIN m_hDevice;  // guarded by m_lock

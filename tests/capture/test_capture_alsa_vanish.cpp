@@ -11,6 +11,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
@@ -54,8 +55,8 @@ int OpenFds()
 // closes it (after `hold`, when given: until then the input stalls).
 class Writer {
 public:
-    explicit Writer(long samples, std::future<void> hold = {})
-        : m_thread([samples, hold = std::move(hold)] {
+    explicit Writer(long samples, std::future<void> hold = {}, std::promise<void>* drained = nullptr)
+        : m_thread([samples, hold = std::move(hold), drained] {
               int fd = open(g_fifo.c_str(), O_WRONLY | O_CLOEXEC);
               if (fd < 0)
                   return;
@@ -70,6 +71,12 @@ public:
                       break;
                   p += w;
                   left -= static_cast<size_t>(w);
+              }
+              if (drained) {  // once the capture has read everything
+                  int queued;
+                  while (ioctl(fd, FIONREAD, &queued) == 0 && queued > 0)
+                      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                  drained->set_value();
               }
               if (hold.valid())
                   hold.wait();
@@ -167,6 +174,42 @@ TEST(AlsaVanish, StopWhileTheInputStallsDoesNotHang)
         ASSERT_EQ(host.left[i], FileSample(static_cast<long>(i)) / 32768.0) << "frame " << i;
     EXPECT_EQ(ThreadsLeft("tamblo-worker", 0), 0);
     EXPECT_EQ(ThreadsLeft("tamblo-alsa", 0), 0);
+}
+
+// The same stall under a blocking Rec: a Stop from another thread gives up
+// on the held-up device, and Rec returns with the blocks handled so far; the
+// frames that come once the input moves again are not written.
+TEST(AlsaVanish, StopReleasesARecWhoseInputStalls)
+{
+    PointInfileAt(g_fifo);
+    CTamblo rec;
+    std::vector<double> x(24000, kUntouched);  // three blocks of a second
+    std::promise<void> release, drained;
+    bool stalled = false;
+    {
+        Writer writer(8000, release.get_future(), &drained);
+        std::thread stopper([&] {
+            drained.get_future().wait();
+            stalled = WaitForPipeRead("tamblo-alsa");
+            if (stalled)
+                rec.Stop();
+            release.set_value();  // Rec returns by itself once the input ends
+        });
+        rec.Rec(x.data(), 24000, 8000);
+        stopper.join();
+    }
+    if (!stalled)
+        GTEST_SKIP() << "cannot see the device thread wait in its read (/proc/<tid>/wchan)";
+    EXPECT_EQ(rec.GetLastError(nullptr, 0), kTimedOut);
+    // The first block is there, or (when the worker had not handled it yet
+    // at the Stop) wholly untouched.
+    const bool first = x[0] != kUntouched;
+    for (int i = 0; i < 8000; ++i)
+        ASSERT_EQ(x[i], first ? FileSample(i) / 32768.0 : kUntouched) << "frame " << i;
+    EXPECT_EQ(ThreadsLeft("tamblo-worker", 0), 0);  // the input ended: the device closed
+    EXPECT_EQ(ThreadsLeft("tamblo-alsa", 0), 0);
+    for (int i = 8000; i < 24000; ++i)
+        ASSERT_EQ(x[i], kUntouched) << "frame " << i;
 }
 
 // An infile every read of which fails (a directory): ALSA reports it only to
