@@ -213,12 +213,15 @@ void CTambloMsg::OnRecordBlock(WPARAM, LPARAM)
 
 void CTambloMsg::SignalComplete()
 {
-    if (m_nMode != 1 || m_bComplete.exchange(true))
+    if (m_nMode != 1)
         return;
     {
+        // Withdrawn before Rec can see the completion: nothing is stored after this.
         std::lock_guard<std::mutex> lock(m_lock);
-        m_pLeft = m_pRight = nullptr;  // nothing is stored after this
+        m_pLeft = m_pRight = nullptr;
     }
+    if (m_bComplete.exchange(true))
+        return;
     if (m_pOwnerDone)
         m_pOwnerDone->Set();
 }
