@@ -84,9 +84,9 @@ void CTambloMsg::Orphan()
 // Outside a Stop, the device is asked to go on; a failed one refuses with the
 // failure's code, which is kept for the recorder, and the capture winds down:
 // nothing is queued again and the device closes once every buffer is back.
+// Called with m_lock held.
 bool CTambloMsg::DeviceFailed(int index)
 {
-    std::lock_guard<std::mutex> lock(m_lock);
     if (m_bStopping || !m_hDevice)
         return m_bFailed;
     const WAVEHDR* hdr = m_pHdr[index];
@@ -155,11 +155,15 @@ void CTambloMsg::OnOpened(WPARAM, LPARAM)
 
 void CTambloMsg::OnStreamBlock(WPARAM, LPARAM)
 {
-    int done = ++m_nDone;
-    int i = (done - 1) % 2;  // buffers return strictly in the order they were queued
-    bool drop = DeviceFailed(i);  // a block the device could not fill is not announced
+    int i;
+    bool drop;
     {
+        // Counted and judged at once, so that a Stop's count of the blocks to
+        // drop never takes this one for another.
         std::lock_guard<std::mutex> lock(m_lock);
+        int done = ++m_nDone;
+        i = (done - 1) % 2;  // buffers return strictly in the order they were queued
+        drop = DeviceFailed(i);  // a block the device could not fill is not announced
         if (m_nSkip > 0) {
             --m_nSkip;
             drop = true;
@@ -173,6 +177,9 @@ void CTambloMsg::OnStreamBlock(WPARAM, LPARAM)
 
 void CTambloMsg::OnRecordBlock(WPARAM, LPARAM)
 {
+    // Under the lock: a Stop counts the blocks still to come, and the
+    // destinations may be withdrawn meanwhile.
+    std::unique_lock<std::mutex> lock(m_lock);
     int k = ++m_nDone;
     int i = (k - 1) % 2;
     int n = m_nLength[i];
@@ -183,7 +190,6 @@ void CTambloMsg::OnRecordBlock(WPARAM, LPARAM)
         int got = static_cast<int>(m_pHdr[i]->dwBytesRecorded / m_pFormat->nBlockAlign);
         frames = std::min(frames, got);
     }
-    std::unique_lock<std::mutex> lock(m_lock);  // the destinations may be withdrawn meanwhile
     if (m_pLeft && k <= m_nBlocks) {
         // The whole block is taken, whatever the device reported as recorded.
         const short* src = reinterpret_cast<const short*>(m_pHdr[i]->lpData);

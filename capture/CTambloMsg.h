@@ -55,7 +55,7 @@ public:
     tamblo::Event m_evOpenClose;
     std::shared_ptr<tamblo::Event> m_pOwnerDone;  // the recorder's m_evDone (blocking)
     std::atomic<int> m_nQueued;
-    std::atomic<int> m_nDone;
+    std::atomic<int> m_nDone;  // raised under m_lock
     int m_nLastLength;
     int m_nBlocks;
     int m_nSkip;       // guarded by m_lock
