@@ -94,9 +94,12 @@ fuzz: fuzz-build
 	  scratch=$$(mktemp -d); mkdir -p tests/fuzz/corpus/$$name; \
 	  echo "== fuzz $$name for $(FUZZ_SECONDS) s"; \
 	  log=$$scratch.log; \
-	  if ! $$f -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 $$scratch tests/fuzz/corpus/$$name >$$log 2>&1; then \
-	    tail -n 80 $$log; rm -rf $$scratch $$log; exit 1; fi; \
-	  tail -n 12 $$log; rm -rf $$scratch $$log; done
+	  if ! $$f -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	       -artifact_prefix=$(CURDIR)/$(FUZZ_BUILD)/$$name- $$scratch tests/fuzz/corpus/$$name >$$log 2>&1; then \
+	    tail -n 80 $$log; rm -rf $$scratch $$log; \
+	    echo "the failing input is in $(FUZZ_BUILD)/$$name-*; copy it into tests/fuzz/corpus/$$name/ to keep it"; \
+	    exit 1; fi; \
+	  grep -E "^(Done|stat::)" $$log; rm -rf $$scratch $$log; done
 
 clean:
 	rm -rf $(BUILD) $(BENCH_BUILD) $(FUZZ_BUILD) $(TSAN_BUILD)
