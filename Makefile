@@ -7,6 +7,7 @@ BUILD       ?= build
 BENCH_BUILD ?= build-bench
 FUZZ_BUILD  ?= build-fuzz
 TSAN_BUILD  ?= build-tsan
+ASAN_BUILD  ?= build-asan
 JOBS        ?= $(shell nproc 2>/dev/null || echo 2)
 FUZZ_SECONDS ?= 60
 # make test includes a short fuzzing run of each target.
@@ -59,10 +60,12 @@ test: build
 SAN_ENV = ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
           TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 
-# Every test again in the fuzzing build (AddressSanitizer with leak detection
-# and UBSan), then the capture tests under ThreadSanitizer.
-test-sanitize: fuzz-build
-	$(SAN_ENV) ctest --test-dir $(FUZZ_BUILD) --output-on-failure --no-tests=error -j $(JOBS)
+# Every test again under AddressSanitizer with leak detection and UBSan
+# (clang, as the fuzz targets), then the capture tests under ThreadSanitizer.
+test-sanitize: deps
+	CC=clang CXX=clang++ cmake -S . -B $(ASAN_BUILD) -DKIT_SANITIZE=address,undefined -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	$(SAN_ENV) ctest --test-dir $(ASAN_BUILD) --output-on-failure --no-tests=error -j $(JOBS)
 	$(MAKE) --no-print-directory test-tsan
 
 # The capture library's tests again under ThreadSanitizer (it runs threads).
@@ -102,4 +105,4 @@ fuzz: fuzz-build
 	  grep -E "^(Done|stat::)" $$log; rm -rf $$scratch $$log; done
 
 clean:
-	rm -rf $(BUILD) $(BENCH_BUILD) $(FUZZ_BUILD) $(TSAN_BUILD)
+	rm -rf $(BUILD) $(BENCH_BUILD) $(FUZZ_BUILD) $(TSAN_BUILD) $(ASAN_BUILD)
