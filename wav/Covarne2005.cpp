@@ -51,28 +51,42 @@ bool ReadAt(File* file, long long position, unsigned char* buffer, long long byt
     return file->Seek(position) && file->Read(buffer, bytes) == bytes;
 }
 
+// Like ReadAt, telling a file that ends first (0) from a failure of the system (-1); 1 when all was read.
+int Probe(File* file, long long position, unsigned char* buffer, long long bytes) {
+    if (!file->Seek(position)) return -1;
+    const long long got = file->Read(buffer, bytes);
+    return got < 0 ? -1 : got == bytes ? 1 : 0;
+}
+
 bool WriteLe32At(File* file, long long position, std::uint32_t value) {
     unsigned char b[4];
     PutLe32(b, value);
     return file->Seek(position) && file->Write(b, 4);
 }
 
+// After a failed edit, cuts the file back to its old `length`, so that no partial
+// frame or stray silence follows the data (it would block later appends).
+void TakeBack(File* file, bool ok, long long length) {
+    if (!ok && length >= 0) file->Truncate(length);
+}
+
 // Walks the chunk list from offset 12 (id, size, body padded to an even length)
-// for the first chunk named `id`; its position and stored size.
-bool FindChunk(File* file, long long length, const char* id, long long* position, std::uint32_t* size) {
+// for the first chunk named `id`; its position and stored size. 1 when found, 0 when
+// not, -1 when reading failed.
+int FindChunk(File* file, long long length, const char* id, long long* position, std::uint32_t* size) {
     unsigned char h[8];
     long long at = 12;
     while (at + 8 <= length) {
-        if (!ReadAt(file, at, h, 8)) return false;
+        if (!ReadAt(file, at, h, 8)) return -1;
         const std::uint32_t n = Le32(h + 4);
         if (std::memcmp(h, id, 4) == 0) {
             *position = at;
             *size = n;
-            return true;
+            return 1;
         }
         at += 8 + static_cast<long long>(n) + (n & 1);
     }
-    return false;
+    return 0;
 }
 
 // The sub-format of an extensible fmt chunk that means integer PCM.
@@ -309,7 +323,7 @@ int Covarne2005::_get_wave_info(File* stream, tagWAVEFILEHEADER2005* header) {
     std::uint32_t fmtSize = Le32(h + 4);
     if (!fixed) {
         long long at;
-        if (!FindChunk(stream, length, "fmt ", &at, &fmtSize) || fmtSize < 16) return 0;
+        if (FindChunk(stream, length, "fmt ", &at, &fmtSize) != 1 || fmtSize < 16) return 0;
         fmtBody = at + 8;
     }
     unsigned char fmt[16];
@@ -335,18 +349,25 @@ int Covarne2005::_get_wave_info(File* stream, tagWAVEFILEHEADER2005* header) {
     // wherever the chunk list has it.
     long long place = fmtBody + fmtSize;
     long long dataHeader = -1;
+    // A failure of the system while looking is not taken for an absent chunk.
     if (fixed) {
-        if (ReadAt(stream, place, h, 8) && std::memcmp(h, "fact", 4) == 0) {
+        int got = Probe(stream, place, h, 8);
+        if (got < 0) return 0;
+        if (got == 1 && std::memcmp(h, "fact", 4) == 0) {
             const std::uint32_t factSize = Le32(h + 4);
             if (factSize != 0) place = 28 + static_cast<long long>(fmtSize) + factSize;
         }
-        if (ReadAt(stream, place, h, 8) && std::memcmp(h, "data", 4) == 0) dataHeader = place;
+        got = Probe(stream, place, h, 8);
+        if (got < 0) return 0;
+        if (got == 1 && std::memcmp(h, "data", 4) == 0) dataHeader = place;
     }
     std::uint32_t stored = 0;
     if (dataHeader < 0) {
         long long at;
         std::uint32_t size;
-        if (FindChunk(stream, length, "data", &at, &size)) dataHeader = at;
+        const int found = FindChunk(stream, length, "data", &at, &size);
+        if (found < 0) return 0;
+        if (found == 1) dataHeader = at;
     }
     if (dataHeader >= 0) {
         if (!ReadAt(stream, dataHeader, h, 8)) return 0;
@@ -362,8 +383,11 @@ int Covarne2005::_get_wave_info(File* stream, tagWAVEFILEHEADER2005* header) {
     const long long dataSize = std::min(static_cast<long long>(stored), held);
     if (dataSize > kMaxData) return 0;
     const long long frames = blockAlign > 0 ? dataSize / blockAlign : 0;
-    const int canonicalAlign = static_cast<short>((bits / 8) * channels);
-    if (frames * (canonicalAlign < 0 ? -canonicalAlign : canonicalAlign) > kMaxData) return 0;
+    // The record's block align is (bits / 8) x channels; a format where that is negative
+    // or does not fit its 16 bits would give records with negative sizes: not usable.
+    const int canonicalAlign = (bits / 8) * channels;
+    if (canonicalAlign < 0 || canonicalAlign > SHRT_MAX) return 0;
+    if (frames * canonicalAlign > kMaxData) return 0;
 
     m_hdrLast.fmtSize = static_cast<std::int32_t>(fmtSize);
     m_hdrLast.channels = channels;
@@ -603,11 +627,17 @@ void Covarne2005::Save(const wchar_t* path, double* left, double* right, int fra
     std::string p;
     File file;
     if (!covarne::platform::ToUtf8(path, &p) || !file.Open(p, OpenMode::Replace)) return;
-    // The old contents are overwritten and then cut off: the result is that of a
-    // truncating open, but an existing file's pages and blocks are reused.
+    // The file is first cut (or grown) to its new length, then overwritten: the result
+    // is that of a truncating open, but an existing file's pages and blocks are reused,
+    // and when the length cannot be set the old file stays as it was.
+    if (!file.Truncate(static_cast<long long>(sizeof h) + h.dataSize)) {
+        file.Close();
+        return;
+    }
     const bool ok = file.Write(&h, sizeof h) && _write_image(&file, left, right, frames, h);
-    const long long end = file.Tell();
-    if (end >= 0) file.Truncate(ok ? static_cast<long long>(sizeof h) + h.dataSize : end);
+    // A write that failed part-way would leave a header announcing frames the file
+    // lacks: the file is emptied instead, which no reader takes for a WAV file.
+    if (!ok) file.Truncate(0);
     file.Close();
 }
 
@@ -680,9 +710,19 @@ struct Covarne2005::Target {
 
 // Rewrites the data size and the RIFF size of the file for `frames` frames.
 bool Covarne2005::_fix_header(File* file, const Target& target, long long frames) {
-    const long long dataSize = frames * target.align;
-    return WriteLe32At(file, target.offset - 4, static_cast<std::uint32_t>(dataSize)) &&
-           WriteLe32At(file, 4, static_cast<std::uint32_t>(target.offset - 8 + dataSize));
+    const auto dataSize = static_cast<std::uint32_t>(frames * target.align);
+    const auto riffSize = static_cast<std::uint32_t>(target.offset - 8 + dataSize);
+    // Bytes 4 to the data offset go back in one write, so that a failure leaves the
+    // old sizes or the new ones, never one of each. (The copy buffer is free here.)
+    const long long span = target.offset - 4;
+    if (span <= m_nCopyBufferSize) {
+        unsigned char* b = m_pCopyBuffer;
+        if (!ReadAt(file, 4, b, span)) return false;
+        PutLe32(b, riffSize);
+        PutLe32(b + span - 4, dataSize);
+        return file->Seek(4) && file->Write(b, span);
+    }
+    return WriteLe32At(file, target.offset - 4, dataSize) && WriteLe32At(file, 4, riffSize);
 }
 
 // Inspects an existing file for an edit: usable, a frame layout that holds, a data chunk.
@@ -711,6 +751,8 @@ int Covarne2005::_append(const char* path, double* left, double* right, int fram
         if (!file.Open(path, OpenMode::Create)) return -1;
         bool ok = file.Write(&h, sizeof h) && _write_image(&file, left, right, frames, h);
         ok = file.Close() && ok;
+        // A file this call created and could not complete does not stay.
+        if (!ok) covarne::platform::Remove(path);
         return ok ? frames : -1;
     }
     if (e != Entry::File) return -1;
@@ -720,9 +762,11 @@ int Covarne2005::_append(const char* path, double* left, double* right, int fram
     const long long total = t.frames + frames;
     if (!t.Fits(total) || (t.trailing && frames > 0)) return -1;
     if (!file.Open(path, OpenMode::Update)) return -1;
+    const long long length = file.Length();
     // Frames go right after the last whole frame, whatever pad byte or partial frame the file ends in.
-    bool ok = file.Seek(t.At(t.frames)) && _write_image(&file, left, right, frames, m_hdrLast) &&
+    bool ok = length >= 0 && file.Seek(t.At(t.frames)) && _write_image(&file, left, right, frames, m_hdrLast) &&
               (t.trailing || _fix_header(&file, t, total));
+    TakeBack(&file, ok, length);
     ok = file.Close() && ok;
     return ok ? static_cast<int>(total) : -1;
 }
@@ -735,8 +779,11 @@ int Covarne2005::_append_silence(const char* path, int frames) {
     if (!t.Fits(total) || (t.trailing && frames > 0)) return -1;
     File file;
     if (!file.Open(path, OpenMode::Update)) return -1;
-    bool ok = file.Seek(t.At(t.frames)) && _zero_img_copy(&file, static_cast<long long>(frames) * t.align) &&
+    const long long length = file.Length();
+    bool ok = length >= 0 && file.Seek(t.At(t.frames)) &&
+              _zero_img_copy(&file, static_cast<long long>(frames) * t.align) &&
               (t.trailing || _fix_header(&file, t, total));
+    TakeBack(&file, ok, length);
     ok = file.Close() && ok;
     return ok ? static_cast<int>(total) : -1;
 }
@@ -772,11 +819,17 @@ int Covarne2005::_overwrite(const char* path, double* left, double* right, int c
             if (!file.Open(path, OpenMode::Create)) return -1;
             bool ok = file.Write(&h, sizeof h) && _zero_img_copy(&file, static_cast<long long>(start) * h.blockAlign);
             ok = file.Close() && ok;
-            if (!ok) return -1;
+            if (!ok) {
+                covarne::platform::Remove(path);
+                return -1;
+            }
         }
-        if (write) return _append(path, left, right, count, sampleRate, bits);
-        if (start > 0) return _append_silence(path, count);
-        return -1;
+        if (write && start <= 0) return _append(path, left, right, count, sampleRate, bits);
+        if (start <= 0) return -1;
+        // The file this call created does not stay when the frames cannot follow.
+        const int r = write ? _append(path, left, right, count, sampleRate, bits) : _append_silence(path, count);
+        if (r < 0) covarne::platform::Remove(path);
+        return r;
     }
     if (e != Entry::File) return -1;
     Target t;
@@ -785,13 +838,15 @@ int Covarne2005::_overwrite(const char* path, double* left, double* right, int c
     const long long total = std::max(static_cast<long long>(start) + count, t.frames);
     if (!t.Fits(total) || (t.trailing && total > t.frames)) return -1;
     if (!file.Open(path, OpenMode::Update)) return -1;
-    bool ok = true;
-    if (start > t.frames)
+    const long long length = file.Length();
+    bool ok = length >= 0;
+    if (ok && start > t.frames)
         ok = file.Seek(t.At(t.frames)) && _zero_img_copy(&file, (start - t.frames) * t.align);
     ok = ok && file.Seek(t.At(start)) &&
          (write ? _write_image(&file, left, right, count, m_hdrLast)
                 : _zero_img_copy(&file, static_cast<long long>(count) * t.align)) &&
          (t.trailing || _fix_header(&file, t, total));
+    TakeBack(&file, ok, length);
     ok = file.Close() && ok;
     return ok ? static_cast<int>(total) : -1;
 }
@@ -835,11 +890,15 @@ int Covarne2005::SaveSr(wchar_t* path, int sampleRate) {
     if (!file.Open(p, OpenMode::Update) || !ReadAt(&file, at, b, 8)) return -1;
     const long long oldRate = static_cast<std::int32_t>(Le32(b));
     const long long byteRate = static_cast<std::int32_t>(Le32(b + 4));
+    // The old rate is the result: a negative one could not be told from a failure.
+    if (oldRate < 0) return -1;
     // The byte rate keeps its ratio to the rate; a stored rate of 0 has none, so it follows the frame size.
     const long long newByteRate =
         oldRate != 0 ? byteRate / oldRate * sampleRate : static_cast<long long>(align) * sampleRate;
-    bool ok = WriteLe32At(&file, at, static_cast<std::uint32_t>(sampleRate)) &&
-              WriteLe32At(&file, at + 4, static_cast<std::uint32_t>(newByteRate));
+    // Both fields in one write: a failure leaves the old pair or the new one.
+    PutLe32(b, static_cast<std::uint32_t>(sampleRate));
+    PutLe32(b + 4, static_cast<std::uint32_t>(newByteRate));
+    bool ok = file.Seek(at) && file.Write(b, 8);
     ok = file.Close() && ok;
     return ok ? static_cast<int>(oldRate) : -1;
 }
@@ -863,14 +922,18 @@ int Covarne2005::Insert(wchar_t* path, int start, int count) {
     char tmpName[kTempRoom];
     if (!file.Open(p, OpenMode::Update) || !_create_tmp_file_name(tmpName, kTempRoom, &tmp)) return -1;
     const long long tail = (t.frames - start) * t.align;
-    if (!file.Seek(t.At(start)) || !_file_img_copy(&tmp, &file, tail)) {
+    const long long length = file.Length();
+    if (length < 0 || !file.Seek(t.At(start)) || !_file_img_copy(&tmp, &file, tail) || !file.Seek(t.At(start)) ||
+        !tmp.Seek(0)) {
         tmp.Close();
         covarne::platform::Remove(tmpName);
         return -1;
     }
-    // From here on the file changes; on a failure the temporary file keeps the tail.
-    bool ok = file.Seek(t.At(start)) && _zero_img_copy(&file, static_cast<long long>(count) * t.align) &&
-              tmp.Seek(0) && _file_img_copy(&file, &tmp, tail) && (t.trailing || _fix_header(&file, t, total));
+    // From here on the file changes; on a failure the temporary file keeps the tail
+    // and the file gets its old length back.
+    bool ok = _zero_img_copy(&file, static_cast<long long>(count) * t.align) && _file_img_copy(&file, &tmp, tail) &&
+              (t.trailing || _fix_header(&file, t, total));
+    TakeBack(&file, ok, length);
     ok = file.Close() && ok;
     tmp.Close();
     if (!ok) return -1;
@@ -892,19 +955,21 @@ int Covarne2005::Delete(wchar_t* path, int start, int count) {
     char tmpName[kTempRoom];
     if (!file.Open(p, OpenMode::Update) || !_create_tmp_file_name(tmpName, kTempRoom, &tmp)) return -1;
     const long long tail = end < t.frames ? (t.frames - end) * t.align : 0;
-    if (tail > 0 && (!file.Seek(t.At(end)) || !_file_img_copy(&tmp, &file, tail))) {
+    if ((tail > 0 && (!file.Seek(t.At(end)) || !_file_img_copy(&tmp, &file, tail))) || !file.Seek(t.At(start)) ||
+        !tmp.Seek(0)) {
         tmp.Close();
         covarne::platform::Remove(tmpName);
         return -1;
     }
-    // From here on the file changes; on a failure the temporary file keeps the tail.
-    bool ok = file.Seek(t.At(start)) && tmp.Seek(0) && _file_img_copy(&file, &tmp, tail) &&
-              _fix_header(&file, t, total) && file.Truncate(t.At(total));
-    ok = file.Close() && ok;
+    // From here on the file changes; the temporary file keeps the tail until the file
+    // holds it again under a header that counts it, and is closed.
+    const bool moved = _file_img_copy(&file, &tmp, tail) && _fix_header(&file, t, total);
+    const bool cut = moved && file.Truncate(t.At(total));
+    const bool closed = file.Close();
     tmp.Close();
-    if (!ok && tail > 0) return -1;
+    if (tail > 0 && !(moved && closed)) return -1;
     covarne::platform::Remove(tmpName);
-    return ok ? static_cast<int>(total) : -1;
+    return moved && cut && closed ? static_cast<int>(total) : -1;
 }
 
 int Covarne2005::SaveRep(wchar_t* path, double* left, double* right, int start, int oldFrames, int newFrames,
@@ -916,10 +981,11 @@ int Covarne2005::SaveRep(wchar_t* path, double* left, double* right, int start, 
     const int channels = right != nullptr ? 2 : 1;
     const long long d = static_cast<long long>(newFrames) - oldFrames;
     if (d != 0) {
-        // Everything the overwrite would refuse is refused before the length changes.
+        // Everything the overwrite would refuse is refused before the length changes, and
+        // so is a file that cannot be looked at (a failure then must not skip the test).
         tagWAVEFILEHEADER2005 h;
-        if (covarne::platform::Lookup(p) == Entry::File && _inspect(p.c_str(), &h) != 0 &&
-            (h.channels != channels || h.bitsPerSample != bits || !Converted(bits)))
+        if (covarne::platform::Lookup(p) != Entry::File || _inspect(p.c_str(), &h) == 0 || h.channels != channels ||
+            h.bitsPerSample != bits || !Converted(bits))
             return -1;
         const int r = d > 0 ? Insert(path, start, static_cast<int>(d)) : Delete(path, start, static_cast<int>(-d));
         if (r < 0) return -1;

@@ -131,8 +131,12 @@ void WavTest::Write(const std::string& name, const Bytes& bytes) const {
 }
 
 Bytes WavTest::Read(const std::string& name) const {
-    std::ifstream in(Path(name), std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::ifstream in(Path(name), std::ios::binary | std::ios::ate);
+    if (!in) return Bytes();
+    Bytes b(static_cast<size_t>(in.tellg()));
+    in.seekg(0);
+    in.read(reinterpret_cast<char*>(b.data()), static_cast<std::streamsize>(b.size()));
+    return b;
 }
 
 bool WavTest::Exists(const std::string& name) const {
@@ -144,6 +148,27 @@ void WavTest::Write16(const std::string& name, const std::vector<int>& samples, 
                     .Chunk("fmt ", WavBuilder::Fmt(1, channels, rate, 2 * channels, 16))
                     .Chunk("data", WavBuilder::Samples16(samples))
                     .Build());
+}
+
+void TempDirTest::SetUp() {
+    WavTest::SetUp();
+    const char* old = std::getenv("TMPDIR");
+    m_hadTmp = old != nullptr;
+    if (m_hadTmp) m_oldTmp = old;
+    std::filesystem::create_directory(Path("tmp"));
+    setenv("TMPDIR", Path("tmp").c_str(), 1);
+}
+
+void TempDirTest::TearDown() {
+    if (m_hadTmp) setenv("TMPDIR", m_oldTmp.c_str(), 1);
+    else unsetenv("TMPDIR");
+    WavTest::TearDown();
+}
+
+std::vector<std::string> TempDirTest::TempFiles() const {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(Path("tmp"))) names.push_back(e.path().filename());
+    return names;
 }
 
 }  // namespace wavtest

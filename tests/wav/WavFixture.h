@@ -66,6 +66,18 @@ protected:
     Covarne2005 m_wav;
 };
 
+// WavTest with TMPDIR pointed at a folder of the test, so that the temporary files
+// of edits can be seen.
+class TempDirTest : public WavTest {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    std::vector<std::string> TempFiles() const;
+
+    bool m_hadTmp = false;
+    std::string m_oldTmp;
+};
+
 }  // namespace wavtest
 
 #endif

@@ -119,6 +119,11 @@ TEST_F(EditTest, SaveSrRestatesTheRate) {
     const Bytes f = Read("f.wav");
     EXPECT_EQ(m_wav.SaveSr(W("f.wav"), 16000), -1);
     EXPECT_EQ(Read("f.wav"), f);
+    // A stored rate above 2^31 - 1 would come back negative, -1 for 0xFFFFFFFF: refused.
+    Write("neg.wav", B().Chunk("fmt ", B::Fmt(1, 1, -1, 2, 16)).Chunk("data", Bytes(4, 0)).Build());
+    const Bytes neg = Read("neg.wav");
+    EXPECT_EQ(m_wav.SaveSr(W("neg.wav"), 16000), -1);
+    EXPECT_EQ(Read("neg.wav"), neg);
     Write("x.wav", Bytes(50, 'x'));
     EXPECT_EQ(m_wav.SaveSr(W("x.wav"), 16000), -1);
     EXPECT_EQ(Read("x.wav"), Bytes(50, 'x'));

@@ -60,6 +60,9 @@ std::vector<FormatCase> FormatCases() {
         {"twenty_four_bit", B().Chunk("fmt ", B::Fmt(1, 2, 96000, 6, 24)).Chunk("data", Zeros(60)).Build(), 104, 44, 96000, 2, 24, 10},
         {"block_align_0", B().Chunk("fmt ", B::Fmt(1, 1, 8000, 0, 16)).Chunk("data", Zeros(8)).Build(), 52, 44, 8000, 1, 16, 0},
         {"byte_rate_0", noRate, 52, 44, 22050, 2, 16, 2},
+        // (16 / 8) x 17990 channels does not fit the record's 16-bit block align.
+        {"block_align_wraps", B().Chunk("fmt ", B::Fmt(1, 17990, 8000, 4, 16)).Chunk("data", Zeros(16)).Build(), 60, 0, 0, 0, 0, 0},
+        {"negative_channels", B().Chunk("fmt ", B::Fmt(1, -2, 8000, 4, 16)).Chunk("data", Zeros(16)).Build(), 60, 0, 0, 0, 0, 0},
     };
 }
 

@@ -5,6 +5,8 @@
 #include <thread>
 
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "WavFixture.h"
 
@@ -24,30 +26,6 @@ std::vector<int> Cat(std::initializer_list<std::vector<int>> parts) {
     for (const auto& p : parts) v.insert(v.end(), p.begin(), p.end());
     return v;
 }
-
-// Points TMPDIR at a folder of the test, so the temporary files of edits can be seen.
-class TempDirTest : public WavTest {
-protected:
-    void SetUp() override {
-        WavTest::SetUp();
-        const char* old = std::getenv("TMPDIR");
-        m_hadTmp = old != nullptr;
-        if (m_hadTmp) m_oldTmp = old;
-        std::filesystem::create_directory(Path("tmp"));
-        setenv("TMPDIR", Path("tmp").c_str(), 1);
-    }
-    void TearDown() override {
-        if (m_hadTmp) setenv("TMPDIR", m_oldTmp.c_str(), 1); else unsetenv("TMPDIR");
-        WavTest::TearDown();
-    }
-    std::vector<std::string> TempFiles() const {
-        std::vector<std::string> names;
-        for (const auto& e : std::filesystem::directory_iterator(Path("tmp"))) names.push_back(e.path().filename());
-        return names;
-    }
-    bool m_hadTmp = false;
-    std::string m_oldTmp;
-};
 
 struct ResizeCase {
     const char* what;
@@ -205,6 +183,53 @@ TEST_F(TempDirTest, ConcurrentEditsUseTheirOwnTemporaryFiles) {
     EXPECT_TRUE(okB);
     EXPECT_EQ(Data16(Read("a.wav")), va);
     EXPECT_EQ(Data16(Read("b.wav")), vb);
+    EXPECT_TRUE(TempFiles().empty());
+}
+
+// Two processes at once, each doing 100 inserts and deletes on its own file through
+// the same temporary folder: every step leaves the expected contents, so no
+// temporary file was shared, and none is left.
+TEST_F(TempDirTest, TwoProcessesEditingAtOnceKeepTheirFilesApart) {
+    const int kFrames = 3000;
+    std::vector<int> v[2];
+    for (int p = 0; p < 2; ++p) {
+        for (int i = 0; i < kFrames; ++i) v[p].push_back(static_cast<std::int16_t>(p * 10000 + i));
+        Write16(p == 0 ? "a.wav" : "b.wav", v[p]);
+    }
+    int go[2];
+    ASSERT_EQ(pipe(go), 0);
+    pid_t child[2];
+    for (int p = 0; p < 2; ++p) {
+        child[p] = fork();
+        ASSERT_GE(child[p], 0);
+        if (child[p] == 0) {
+            close(go[1]);
+            char c;
+            const bool started = read(go[0], &c, 1) == 0;  // both start when the pipe closes
+            Covarne2005 wav;
+            wchar_t* path = W(p == 0 ? "a.wav" : "b.wav");
+            bool ok = started;
+            for (int k = 0; k < 100 && ok; ++k) {
+                const int at = (k * 37 + p * 11) % kFrames, n = 1 + k % 50;
+                ok = wav.Insert(path, at, n) == kFrames + n;
+                std::vector<int> want(v[p]);
+                want.insert(want.begin() + at, n, 0);
+                ok = ok && Data16(Read(p == 0 ? "a.wav" : "b.wav")) == want;
+                ok = ok && wav.Delete(path, at, n) == kFrames &&
+                     Data16(Read(p == 0 ? "a.wav" : "b.wav")) == v[p];
+            }
+            _exit(ok ? 0 : 1);
+        }
+    }
+    close(go[0]);
+    close(go[1]);
+    for (int p = 0; p < 2; ++p) {
+        int status = 0;
+        ASSERT_EQ(waitpid(child[p], &status, 0), child[p]);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "process " << p;
+    }
+    EXPECT_EQ(Data16(Read("a.wav")), v[0]);
+    EXPECT_EQ(Data16(Read("b.wav")), v[1]);
     EXPECT_TRUE(TempFiles().empty());
 }
 

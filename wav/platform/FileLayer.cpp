@@ -14,12 +14,42 @@
 namespace covarne {
 namespace platform {
 
+#ifdef COVARNE_FAULTS
+namespace {
+long long g_calls = 0;
+long long g_failAt = 0;
+const char* g_failed = "";
+bool g_kernelCopy = true;
+}  // namespace
+
+namespace faults {
+void Arm(long long failAt) {
+    g_calls = 0;
+    g_failAt = failAt;
+    g_failed = "";
+}
+long long Calls() { return g_calls; }
+const char* Failed() { return g_failed; }
+void KernelCopy(bool allowed) { g_kernelCopy = allowed; }
+}  // namespace faults
+
+// True when this call is the one to fail.
+static bool Fault(const char* call) {
+    if (++g_calls != g_failAt) return false;
+    g_failed = call;
+    errno = EIO;
+    return true;
+}
+#else
+static inline bool Fault(const char*) { return false; }
+#endif
+
 File::~File() {
     if (m_fd >= 0) ::close(m_fd);
 }
 
 bool File::Open(const std::string& path, OpenMode mode) {
-    if (m_fd >= 0) return false;
+    if (m_fd >= 0 || Fault("Open")) return false;
     int flags = O_CLOEXEC;
     switch (mode) {
     case OpenMode::Read: flags |= O_RDONLY; break;
@@ -47,28 +77,29 @@ bool File::Close() {
     if (m_fd < 0) return false;
     int fd = m_fd;
     m_fd = -1;
+    const bool fault = Fault("Close");
     // On Linux the descriptor is gone even when close reports EINTR; never retry.
-    return ::close(fd) == 0;
+    return ::close(fd) == 0 && !fault;
 }
 
 long long File::Length() {
     struct stat st;
-    if (m_fd < 0 || ::fstat(m_fd, &st) != 0) return -1;
+    if (m_fd < 0 || Fault("Length") || ::fstat(m_fd, &st) != 0) return -1;
     return static_cast<long long>(st.st_size);
 }
 
 bool File::Seek(long long position) {
-    if (m_fd < 0 || position < 0) return false;
+    if (m_fd < 0 || position < 0 || Fault("Seek")) return false;
     return ::lseek(m_fd, static_cast<off_t>(position), SEEK_SET) == static_cast<off_t>(position);
 }
 
 long long File::Tell() {
-    if (m_fd < 0) return -1;
+    if (m_fd < 0 || Fault("Tell")) return -1;
     return static_cast<long long>(::lseek(m_fd, 0, SEEK_CUR));
 }
 
 long long File::Read(void* buffer, long long bytes) {
-    if (m_fd < 0 || bytes < 0) return -1;
+    if (m_fd < 0 || bytes < 0 || Fault("Read")) return -1;
     auto* p = static_cast<unsigned char*>(buffer);
     long long done = 0;
     while (done < bytes) {
@@ -87,6 +118,9 @@ bool File::Write(const void* buffer, long long bytes) {
     if (m_fd < 0 || bytes < 0) return false;
     auto* p = static_cast<const unsigned char*>(buffer);
     long long done = 0;
+    // An injected failure of a large write stops it half-way.
+    const bool fault = Fault("Write");
+    if (fault) bytes = bytes > 4096 ? bytes / 2 : 0;
     while (done < bytes) {
         ssize_t n = ::write(m_fd, p + done, static_cast<size_t>(bytes - done));
         if (n < 0) {
@@ -96,11 +130,11 @@ bool File::Write(const void* buffer, long long bytes) {
         if (n == 0) return false;
         done += n;
     }
-    return true;
+    return !fault;
 }
 
 bool File::Truncate(long long length) {
-    if (m_fd < 0 || length < 0) return false;
+    if (m_fd < 0 || length < 0 || Fault("Truncate")) return false;
     int r;
     do {
         r = ::ftruncate(m_fd, static_cast<off_t>(length));
@@ -110,6 +144,15 @@ bool File::Truncate(long long length) {
 
 long long CopyRange(File& dst, File& src, long long bytes) {
     if (!dst.IsOpen() || !src.IsOpen() || bytes < 0) return -1;
+#ifdef COVARNE_FAULTS
+    if (!g_kernelCopy) return kCopyUnsupported;
+#endif
+    if (Fault("CopyRange")) {
+        if (bytes > 1) ::copy_file_range(src.Descriptor(), nullptr, dst.Descriptor(), nullptr,
+                                         static_cast<size_t>(bytes / 2), 0);
+        errno = EIO;
+        return -1;
+    }
     const long long pass = bytes < (1LL << 30) ? bytes : (1LL << 30);
     for (;;) {
         ssize_t n = ::copy_file_range(src.Descriptor(), nullptr, dst.Descriptor(), nullptr,
@@ -130,16 +173,17 @@ long long CopyRange(File& dst, File& src, long long bytes) {
 
 Entry Lookup(const std::string& path) {
     struct stat st;
+    if (Fault("Lookup")) return Entry::Unknown;
     if (::stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode) ? Entry::Directory : Entry::File;
     return (errno == ENOENT || errno == ENOTDIR) ? Entry::Missing : Entry::Unknown;
 }
 
 bool Remove(const std::string& path) {
-    return ::unlink(path.c_str()) == 0;
+    return !Fault("Remove") && ::unlink(path.c_str()) == 0;
 }
 
 bool File::OpenTemp(char* name, int room) {
-    if (m_fd >= 0 || name == nullptr || room <= 0) return false;
+    if (m_fd >= 0 || name == nullptr || room <= 0 || Fault("OpenTemp")) return false;
     const char* dir = std::getenv("TMPDIR");
     if (dir == nullptr || *dir == '\0') dir = "/tmp";
     std::string pattern(dir);

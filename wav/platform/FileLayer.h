@@ -66,6 +66,20 @@ enum class Entry { Missing, File, Directory, Unknown };
 Entry Lookup(const std::string& path);
 bool Remove(const std::string& path);
 
+#ifdef COVARNE_FAULTS
+// Test builds only (the shipped library has none of this): counts the calls of this
+// layer that can fail and makes the one numbered `failAt` (from 1) fail as the system
+// would. A failing Write of more than 4096 bytes first writes half of them (a large
+// write may stop part-way, as on a full disk); a failing Close still closes; a
+// failing CopyRange first moves half of its bytes.
+namespace faults {
+void Arm(long long failAt);      // 0: no failure; the count restarts
+long long Calls();               // calls counted since Arm
+const char* Failed();            // name of the call that was made to fail, or ""
+void KernelCopy(bool allowed);   // false: CopyRange reports kCopyUnsupported
+}  // namespace faults
+#endif
+
 // UTF-8 form of a wide path. False for a null path or a character that has none.
 bool ToUtf8(const wchar_t* path, std::string* out);
 
