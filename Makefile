@@ -7,6 +7,7 @@ BUILD       ?= build
 BENCH_BUILD ?= build-bench
 FUZZ_BUILD  ?= build-fuzz
 TSAN_BUILD  ?= build-tsan
+ASAN_BUILD  ?= build-asan
 JOBS        ?= $(shell nproc 2>/dev/null || echo 2)
 FUZZ_SECONDS ?= 60
 # make test includes a short fuzzing run of each target.
@@ -19,7 +20,7 @@ PKGS_BENCH = libbenchmark-dev libsndfile1-dev libfftw3-dev libkissfft-dev
 
 CMAKE_FLAGS ?=
 
-.PHONY: all deps deps-bench build test test-tsan demo bench fuzz fuzz-build clean
+.PHONY: all deps deps-bench build test test-sanitize test-tsan demo bench fuzz fuzz-build clean
 
 all: build
 
@@ -52,14 +53,26 @@ build: deps
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure --no-tests=error -j $(JOBS)
-	$(MAKE) --no-print-directory test-tsan
+	$(MAKE) --no-print-directory test-sanitize
 	$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=$(TEST_FUZZ_SECONDS)
+
+# Any sanitizer report fails the test that met it.
+SAN_ENV = ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+          TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+
+# Every test again under AddressSanitizer with leak detection and UBSan
+# (clang, as the fuzz targets), then the capture tests under ThreadSanitizer.
+test-sanitize: deps
+	CC=clang CXX=clang++ cmake -S . -B $(ASAN_BUILD) -DKIT_SANITIZE=address,undefined -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	$(SAN_ENV) ctest --test-dir $(ASAN_BUILD) --output-on-failure --no-tests=error -j $(JOBS)
+	$(MAKE) --no-print-directory test-tsan
 
 # The capture library's tests again under ThreadSanitizer (it runs threads).
 test-tsan: deps
 	cmake -S . -B $(TSAN_BUILD) -DKIT_SANITIZE=thread -DKIT_EXAMPLES=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build $(TSAN_BUILD) -j $(JOBS) --target capture_tests
-	ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS) -L capture
+	$(SAN_ENV) ctest --test-dir $(TSAN_BUILD) --output-on-failure --no-tests=error -j $(JOBS) -L capture
 
 demo: build
 	@test -x $(BUILD)/examples/demo/demo || { echo "demo host not built"; exit 1; }
@@ -92,4 +105,4 @@ fuzz: fuzz-build
 	  grep -E "^(Done|stat::)" $$log; rm -rf $$scratch $$log; done
 
 clean:
-	rm -rf $(BUILD) $(BENCH_BUILD) $(FUZZ_BUILD) $(TSAN_BUILD)
+	rm -rf $(BUILD) $(BENCH_BUILD) $(FUZZ_BUILD) $(TSAN_BUILD) $(ASAN_BUILD)

@@ -62,9 +62,12 @@ CTamblo::CTamblo()
 CTamblo::~CTamblo()
 {
     std::shared_ptr<CTambloMsg> worker = CurrentWorker();
-    if (worker && worker->IsLive() && !worker->m_bStuck && StopWorker(worker) == 0 &&
-        !worker->WaitEnded(kStopWaitMs))
-        worker->m_bStuck = true;
+    if (worker && worker->IsLive() && !worker->m_bStuck) {
+        if (StopWorker(worker) != 0)
+            worker->Orphan();  // the device refused to stop: no block may reach the host now
+        else if (!worker->WaitEnded(kStopWaitMs))
+            worker->m_bStuck = true;
+    }
     delete[] m_pRaw;
 }
 
@@ -86,7 +89,17 @@ void CTamblo::SetLastError(int code)
 
 int CTamblo::GetLastError(wchar_t* text, int size)
 {
+    // A stream whose device failed says so before the host's Stop does.
+    std::shared_ptr<CTambloMsg> worker = CurrentWorker();
+    int pending = worker ? worker->PeekError() : 0;
+    wchar_t pendingText[256] = L"";
+    if (pending != 0)
+        waveInGetErrorText(pending, pendingText, 256);
     std::lock_guard<std::mutex> lock(m_lock);
+    if (m_nLastError == 0 && pending != 0) {
+        m_nLastError = pending;
+        std::wcscpy(m_szLastError, pendingText);
+    }
     if (text && size > 0) {
         int n = std::min(static_cast<int>(std::wcslen(m_szLastError)), size - 1);
         std::wmemcpy(text, m_szLastError, static_cast<size_t>(n));
@@ -143,11 +156,13 @@ void CTamblo::Rec(double* left, double* right, int length, short channels, short
     // told apart by this worker's own flag.
     while (!worker->m_bComplete)
         m_evDone->Wait(-1);
-    // Every frame is stored; the close follows at once unless it failed.
+    // Every frame is stored (or the device failed); the close follows at once
+    // unless it failed.
     int error = worker->TakeError();
-    if (error == 0 && !worker->WaitEnded(kStopWaitMs)) {
+    if (!worker->m_bStuck && !worker->WaitEnded(kStopWaitMs)) {
         worker->m_bStuck = true;
-        error = WAVERR_TIMEDOUT;
+        if (error == 0)
+            error = WAVERR_TIMEDOUT;
     }
     if (error != 0)
         SetLastError(error);
@@ -181,30 +196,43 @@ void CTamblo::Stop()
     if (!m_bPrepared)
         return;
     SetLastError(0);
-    int r = StopWorker(CurrentWorker());
+    std::shared_ptr<CTambloMsg> worker = CurrentWorker();
+    int r = StopWorker(worker);
+    if (r == WAVERR_TIMEDOUT && worker && worker->m_nMode == 1 && !worker->m_bComplete) {
+        // The device is held up (an input that stalls): the blocking Rec
+        // returns now without the frames still to come.
+        worker->m_bStuck = true;
+        worker->Orphan();
+    }
     if (r != 0)
         SetLastError(r);
 }
 
 int CTamblo::StopWorker(const std::shared_ptr<CTambloMsg>& worker)
 {
-    if (!worker || !worker->IsLive() || worker->m_bStuck)
+    if (!worker)
         return 0;
-    MMRESULT r;
+    if (!worker->IsLive() || worker->m_bStuck)
+        return worker->TakeError();
+    MMRESULT r = 0;
+    bool closing;
     {
         std::lock_guard<std::mutex> lock(worker->m_lock);
-        if (!worker->m_hDevice)
-            return 0;  // never opened, or closing already
-        // Every buffer not yet handled is dropped, and none is queued again.
-        worker->m_bStopping = true;
-        worker->m_nSkip = worker->m_nQueued - worker->m_nDone;
-        worker->m_evOpenClose.Reset();
-        r = waveInReset(worker->m_hDevice);
-        if (r != 0) {
-            worker->m_bStopping = false;  // the worker keeps its state
-            worker->m_nSkip = 0;
+        closing = !worker->m_hDevice;  // never opened, or closing already
+        if (!closing) {
+            // Every buffer not yet handled is dropped, and none is queued again.
+            worker->m_bStopping = true;
+            worker->m_nSkip = worker->m_nQueued - worker->m_nDone;
+            worker->m_evOpenClose.Reset();
+            r = waveInReset(worker->m_hDevice);
+            if (r != 0) {
+                worker->m_bStopping = worker->m_bFailed;  // the worker keeps its state
+                worker->m_nSkip = 0;
+            }
         }
     }
+    if (closing)
+        return worker->TakeError();  // what the device met, e.g. a failure that ended the stream
     if (r != 0)
         return r;
     PostThreadMessage(worker->GetThreadId(), UM_WIM_STOPPED, 0, 0);

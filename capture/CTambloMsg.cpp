@@ -2,13 +2,15 @@
 
 #include "platform/TambloWindow.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstring>
 
 using namespace tamblo;
 
 CTambloMsg::CTambloMsg()
     : m_bOpen(0), m_nMode(0), m_hWnd(nullptr), m_nQueued(0), m_nDone(0), m_nLastLength(0), m_nBlocks(2),
-      m_nSkip(0), m_bStopping(false), m_nLength{0, 0}, m_nNext(0), m_pLeft(nullptr), m_pRight(nullptr),
+      m_nSkip(0), m_bStopping(false), m_bFailed(false), m_nLength{0, 0}, m_nNext(0), m_pLeft(nullptr), m_pRight(nullptr),
       m_pHdr{nullptr, nullptr}, m_pFormat(new WAVEFORMATEX()), m_hDevice(nullptr), m_nLostFrames(0),
       m_bComplete(false), m_bClosed(false), m_bStuck(false), m_nError(0)
 {
@@ -58,6 +60,46 @@ MMRESULT CTambloMsg::TakeError()
     MMRESULT code = m_nError;
     m_nError = 0;
     return code;
+}
+
+MMRESULT CTambloMsg::PeekError()
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_nError;
+}
+
+void CTambloMsg::Orphan()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_bStopping = true;
+        m_nSkip = INT_MAX;
+        if (m_nMode == 1 && m_nError == 0)
+            m_nError = WAVERR_TIMEDOUT;  // what the waiting Rec reports
+    }
+    SignalComplete();
+}
+
+// A buffer comes back short only after a reset or when the device failed.
+// Outside a Stop, the device is asked to go on; a failed one refuses with the
+// failure's code, which is kept for the recorder, and the capture winds down:
+// nothing is queued again and the device closes once every buffer is back.
+// Called with m_lock held.
+bool CTambloMsg::DeviceFailed(int index)
+{
+    if (m_bStopping || !m_hDevice)
+        return m_bFailed;
+    const WAVEHDR* hdr = m_pHdr[index];
+    if (hdr->dwBytesRecorded >= hdr->dwBufferLength)
+        return false;
+    MMRESULT r = waveInStart(m_hDevice);
+    if (r == 0)
+        return false;
+    if (m_nError == 0)
+        m_nError = r;
+    m_bFailed = true;
+    m_bStopping = true;
+    return true;
 }
 
 int CTambloMsg::CopyBuffer(int index, short* dst, int capacity)
@@ -113,14 +155,19 @@ void CTambloMsg::OnOpened(WPARAM, LPARAM)
 
 void CTambloMsg::OnStreamBlock(WPARAM, LPARAM)
 {
-    int done = ++m_nDone;
-    int i = (done - 1) % 2;  // buffers return strictly in the order they were queued
+    int i;
     bool drop;
     {
+        // Counted and judged at once, so that a Stop's count of the blocks to
+        // drop never takes this one for another.
         std::lock_guard<std::mutex> lock(m_lock);
-        drop = m_nSkip > 0;
-        if (drop)
+        int done = ++m_nDone;
+        i = (done - 1) % 2;  // buffers return strictly in the order they were queued
+        drop = DeviceFailed(i);  // a block the device could not fill is not announced
+        if (m_nSkip > 0) {
             --m_nSkip;
+            drop = true;
+        }
     }
     if (!drop)
         SendMessage(m_hWnd, UM_BLOCK_READY, static_cast<WPARAM>(i), 0);  // the handler re-queues here
@@ -130,11 +177,19 @@ void CTambloMsg::OnStreamBlock(WPARAM, LPARAM)
 
 void CTambloMsg::OnRecordBlock(WPARAM, LPARAM)
 {
+    // Under the lock: a Stop counts the blocks still to come, and the
+    // destinations may be withdrawn meanwhile.
+    std::unique_lock<std::mutex> lock(m_lock);
     int k = ++m_nDone;
     int i = (k - 1) % 2;
     int n = m_nLength[i];
     int ch = m_pFormat->nChannels;
     int frames = k == m_nBlocks ? m_nLastLength : n;
+    if (DeviceFailed(i)) {
+        // Only what the device delivered is stored; the rest stays untouched.
+        int got = static_cast<int>(m_pHdr[i]->dwBytesRecorded / m_pFormat->nBlockAlign);
+        frames = std::min(frames, got);
+    }
     if (m_pLeft && k <= m_nBlocks) {
         // The whole block is taken, whatever the device reported as recorded.
         const short* src = reinterpret_cast<const short*>(m_pHdr[i]->lpData);
@@ -146,13 +201,10 @@ void CTambloMsg::OnRecordBlock(WPARAM, LPARAM)
                 right[j] = src[j * ch + 1] * (1.0 / 32768.0);
         }
     }
-    bool stopping;
-    {
-        std::lock_guard<std::mutex> lock(m_lock);
-        stopping = m_bStopping;
-        if (m_nSkip > 0)
-            --m_nSkip;
-    }
+    bool stopping = m_bStopping;
+    if (m_nSkip > 0)
+        --m_nSkip;
+    lock.unlock();
     if (stopping) {
         // After Stop: close once every buffer still with the device is back.
         if (m_nDone == m_nQueued)
@@ -167,9 +219,15 @@ void CTambloMsg::OnRecordBlock(WPARAM, LPARAM)
 
 void CTambloMsg::SignalComplete()
 {
-    if (m_nMode != 1 || m_bComplete.exchange(true))
+    if (m_nMode != 1)
         return;
-    m_pLeft = m_pRight = nullptr;  // nothing is stored after this
+    {
+        // Withdrawn before Rec can see the completion: nothing is stored after this.
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_pLeft = m_pRight = nullptr;
+    }
+    if (m_bComplete.exchange(true))
+        return;
     if (m_pOwnerDone)
         m_pOwnerDone->Set();
 }

@@ -41,6 +41,13 @@ public:
     // Remembers a device error for the recorder; the first one is kept.
     void SetError(tamblo::MMRESULT code);
     tamblo::MMRESULT TakeError();
+    tamblo::MMRESULT PeekError();
+    // The recorder gives up on a device that does not stop (it is going away,
+    // or a Stop timed out): every block still to come is dropped, nothing is
+    // queued again, and the device closes once the buffers it holds are back.
+    // A waiting Rec is released with WAVERR_TIMEDOUT, its destinations no
+    // longer written.
+    void Orphan();
 
     std::atomic<int> m_bOpen;
     int m_nMode;
@@ -48,15 +55,16 @@ public:
     tamblo::Event m_evOpenClose;
     std::shared_ptr<tamblo::Event> m_pOwnerDone;  // the recorder's m_evDone (blocking)
     std::atomic<int> m_nQueued;
-    std::atomic<int> m_nDone;
+    std::atomic<int> m_nDone;  // raised under m_lock
     int m_nLastLength;
     int m_nBlocks;
     int m_nSkip;       // guarded by m_lock
-    bool m_bStopping;  // guarded by m_lock: Stop has begun, nothing more is queued
+    bool m_bStopping;  // guarded by m_lock: Stop has begun or the device failed; nothing more is queued
+    bool m_bFailed;    // guarded by m_lock: the device failed during the capture
     int m_nLength[2];
     int m_nNext;       // guarded by m_lock
-    double* m_pLeft;
-    double* m_pRight;
+    double* m_pLeft;   // guarded by m_lock once the thread runs
+    double* m_pRight;  // guarded by m_lock once the thread runs
     tamblo::WAVEHDR* m_pHdr[2];
     tamblo::WAVEFORMATEX* m_pFormat;
     tamblo::HWAVEIN m_hDevice;  // guarded by m_lock
@@ -77,6 +85,7 @@ private:
     void OnRecordBlock(WPARAM, LPARAM);
     void OnAbandon(WPARAM, LPARAM);
     void OnStopped(WPARAM, LPARAM);
+    bool DeviceFailed(int index);
     void CloseDevice();
     void SignalComplete();
     void Release();

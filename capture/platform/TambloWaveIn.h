@@ -4,6 +4,9 @@
 // Two implementations keep this contract: TambloWaveInAlsa.cpp (the library)
 // and a scripted device for tests. Every function may be called from any
 // thread; calls on one handle must not overlap with waveInClose on it.
+// waveInStart, waveInReset and waveInClose return WAVERR_TIMEDOUT, having done
+// nothing, when the device is held up in a read for over a second (an input
+// that stalls).
 #pragma once
 
 #include "platform/TambloThread.h"
@@ -26,7 +29,7 @@ enum : MMRESULT {
     WAVERR_BADFORMAT = 5,      // not 16-bit PCM with 1 or 2 channels and a positive rate
     WAVERR_STILLQUEUED = 6,    // the buffer (or a buffer) is still with the device
     WAVERR_UNPREPARED = 7,     // the buffer was not prepared
-    WAVERR_TIMEDOUT = 8,       // the device did not close in time
+    WAVERR_TIMEDOUT = 8,       // the device did not close, or take a command, in time
 };
 
 constexpr UINT WAVE_MAPPER = 0xFFFFFFFFu;  // the default input device
@@ -78,6 +81,13 @@ MMRESULT waveInAddBuffer(HWAVEIN hwi, WAVEHDR* hdr);
 
 // Capture begins; queued buffers fill. While no buffer is queued the device
 // keeps at least one second of frames; an overrun is recovered and counted.
+// Starting a running device changes nothing.
+//
+// When capture fails (the device vanished, a read failed and could not be
+// recovered) the device returns every queued buffer at once, in queue order,
+// each holding what it got (dwBytesRecorded below dwBufferLength), and from
+// then on refuses waveInAddBuffer and waveInStart with the failure's code.
+// Reset, unprepare and close work as before.
 MMRESULT waveInStart(HWAVEIN hwi);
 
 // Capture stops and every queued buffer is returned before this returns,

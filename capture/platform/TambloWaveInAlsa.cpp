@@ -10,6 +10,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -66,6 +67,7 @@ std::int64_t nowNs()
 
 struct WaveInDevice {
     enum Command { kNone, kStart, kReset, kClose };
+    static constexpr int kCommandWaitMs = 1000;
 
     snd_pcm_t* pcm = nullptr;
     ThreadId notify = 0;
@@ -82,7 +84,8 @@ struct WaveInDevice {
     Command command = kNone;
     MMRESULT commandResult = 0;
     bool running = false;
-    bool failed = false;      // the PCM broke: buffers come back empty
+    bool failed = false;      // the PCM broke: buffers come back as they are
+    MMRESULT failure = 0;     // why, for waveInAddBuffer and waveInStart
     std::uint32_t filled = 0; // bytes of the front buffer filled so far
 
     void Wake()
@@ -101,13 +104,19 @@ struct WaveInDevice {
         }
     }
 
+    // A command waits for the device thread, which takes it between reads.
+    // A read can block when the PCM's input stalls (a file PCM reading a
+    // FIFO, for one): then the command is withdrawn, so that no caller hangs.
     MMRESULT Run(Command c)
     {
         std::lock_guard<std::mutex> serial(commandMutex);
         std::unique_lock<std::mutex> lock(mutex);
         command = c;
         Wake();
-        cond.wait(lock, [this] { return command == kNone; });
+        if (!cond.wait_for(lock, std::chrono::milliseconds(kCommandWaitMs), [this] { return command == kNone; })) {
+            command = kNone;
+            return WAVERR_TIMEDOUT;
+        }
         return commandResult;
     }
 
@@ -128,7 +137,9 @@ struct WaveInDevice {
     {
         switch (c) {
         case kStart:
-            if (!running && !failed) {
+            if (failed)
+                return failure;
+            if (!running) {
                 if (snd_pcm_state(pcm) != SND_PCM_STATE_RUNNING) {
                     int err = snd_pcm_start(pcm);
                     if (err < 0)
@@ -157,7 +168,8 @@ struct WaveInDevice {
     }
 
     // An overrun stopped capture: count what was lost and capture on.
-    void RecoverOverrun()
+    // Returns 0, or the error that keeps capture from going on.
+    int RecoverOverrun()
     {
         snd_pcm_status_t* status;
         snd_pcm_status_alloca(&status);
@@ -173,8 +185,13 @@ struct WaveInDevice {
         }
         if (lost)
             lost->fetch_add(static_cast<int>(lostFrames));
-        if (snd_pcm_prepare(pcm) < 0 || snd_pcm_start(pcm) < 0)
-            failed = true;
+        return Restart();
+    }
+
+    int Restart()
+    {
+        int err = snd_pcm_prepare(pcm);
+        return err < 0 ? err : std::min(snd_pcm_start(pcm), 0);
     }
 
     void Loop()
@@ -217,16 +234,20 @@ struct WaveInDevice {
             lock.unlock();
             snd_pcm_sframes_t got = snd_pcm_readi(pcm, dst, frames);
             bool wait = got == -EAGAIN || got == 0;
+            int error = 0;
             if (got == -EPIPE) {
-                RecoverOverrun();
+                error = RecoverOverrun();
             } else if (got == -ESTRPIPE) {
                 int err;
                 while ((err = snd_pcm_resume(pcm)) == -EAGAIN)
                     std::this_thread::sleep_for(std::chrono::milliseconds(10));
-                if (err < 0 && (snd_pcm_prepare(pcm) < 0 || snd_pcm_start(pcm) < 0))
-                    failed = true;
+                if (err < 0)
+                    error = Restart();
             } else if (got < 0 && !wait) {
-                failed = snd_pcm_recover(pcm, static_cast<int>(got), 1) < 0 || snd_pcm_start(pcm) < 0;
+                // e.g. -ENODEV: the device is gone
+                error = snd_pcm_recover(pcm, static_cast<int>(got), 1);
+                if (error == 0)
+                    error = std::min(snd_pcm_start(pcm), 0);
             }
             if (wait) {
                 poll(fds.data(), fds.size(), -1);
@@ -235,6 +256,10 @@ struct WaveInDevice {
             lock.lock();
             if (got > 0)
                 filled += static_cast<std::uint32_t>(got) * frameBytes;
+            if (error < 0 && !failed) {
+                failed = true;
+                failure = error;
+            }
         }
     }
 };
@@ -338,6 +363,8 @@ MMRESULT waveInAddBuffer(HWAVEIN hwi, WAVEHDR* hdr)
     if (!hdr || hdr->dwBufferLength % hwi->frameBytes != 0)
         return MMSYSERR_INVALPARAM;
     std::lock_guard<std::mutex> lock(hwi->mutex);
+    if (hwi->failed)
+        return hwi->failure;
     if (!(hdr->dwFlags & WHDR_PREPARED))
         return WAVERR_UNPREPARED;
     if (hdr->dwFlags & WHDR_INQUEUE)

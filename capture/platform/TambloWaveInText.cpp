@@ -13,7 +13,7 @@ const char* waveInOwnErrorText(MMRESULT code)
     case WAVERR_BADFORMAT: return "Unsupported format: 16-bit PCM with 1 or 2 channels only";
     case WAVERR_STILLQUEUED: return "A buffer is still queued with the device";
     case WAVERR_UNPREPARED: return "The buffer was not prepared";
-    case WAVERR_TIMEDOUT: return "The device did not close in time";
+    case WAVERR_TIMEDOUT: return "The device did not respond in time";
     default: return nullptr;
     }
 }

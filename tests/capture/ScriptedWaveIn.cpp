@@ -45,6 +45,8 @@ struct WaveInDevice {
     std::deque<WAVEHDR*> queue;
     bool running = false;
     bool quit = false;
+    bool failed = false;
+    int returned = 0;         // full buffers returned so far
     unsigned generation = 0;  // bumped by every reset
     std::thread thread;
 
@@ -66,6 +68,14 @@ struct WaveInDevice {
             cond.wait(lock, [this] { return quit || (running && !queue.empty()); });
             if (quit)
                 return;
+            if (script.failAfter > 0 && returned == script.failAfter) {
+                // The device is gone: what is queued comes back with nothing in it.
+                failed = true;
+                running = false;
+                while (!queue.empty())
+                    Return();
+                continue;
+            }
             unsigned gen = generation;
             WAVEHDR* hdr = queue.front();
             if (script.fillMs > 0) {
@@ -80,6 +90,7 @@ struct WaveInDevice {
             hdr->dwBytesRecorded = hdr->dwBufferLength;
             if (lost)
                 *lost += script.lostPerBuffer;
+            ++returned;
             Return();
         }
     }
@@ -125,6 +136,8 @@ MMRESULT waveInAddBuffer(HWAVEIN hwi, WAVEHDR* hdr)
     if (!hwi)
         return MMSYSERR_INVALHANDLE;
     std::lock_guard<std::mutex> lock(hwi->mutex);
+    if (hwi->failed)
+        return hwi->script.failResult;
     if (hdr->dwFlags & WHDR_INQUEUE)
         return WAVERR_STILLQUEUED;
     hdr->dwFlags = (hdr->dwFlags | WHDR_INQUEUE) & ~WHDR_DONE;
@@ -141,6 +154,8 @@ MMRESULT waveInStart(HWAVEIN hwi)
     if (hwi->script.startResult != 0)
         return hwi->script.startResult;
     std::lock_guard<std::mutex> lock(hwi->mutex);
+    if (hwi->failed)
+        return hwi->script.failResult;
     hwi->running = true;
     hwi->cond.notify_all();
     return 0;

@@ -12,6 +12,9 @@ struct DeviceScript {
     bool closeNeverComes = false;  // waveInClose succeeds but posts no MM_WIM_CLOSE
     int fillMs = 0;           // time each buffer takes to fill
     int lostPerBuffer = 0;    // frames counted lost with every buffer
+    int failAfter = 0;        // nonzero: after this many full buffers the device fails
+    int failResult = -19;     // ... with this code: the queued buffers come back empty
+                              // and waveInAddBuffer and waveInStart refuse with it
 };
 
 // Applies to devices opened afterwards.

@@ -1,5 +1,6 @@
 // The recorder over the scripted device: what ALSA cannot be made to do on
 // demand (refusals, a close that never comes, slow returns, overruns).
+#include "LiveThreads.h"
 #include "ScriptedWaveIn.h"
 #include "StreamHost.h"
 
@@ -8,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cwchar>
 #include <thread>
 #include <vector>
 
@@ -26,6 +28,7 @@ protected:
     {
         SetDeviceScript(script);
         before = GetDeviceCounters();
+        workers = LiveThreads("tamblo-worker");  // earlier tests may leave stuck ones
     }
     void Use(const DeviceScript& s) { SetDeviceScript(s); }
     int OpensSince() { return GetDeviceCounters().opens - before.opens; }
@@ -37,6 +40,7 @@ protected:
 
     DeviceScript script;
     DeviceCounters before{};
+    int workers = 0;
 };
 
 struct BadArguments {
@@ -134,6 +138,28 @@ TEST_F(Scripted, CloseThatNeverComesTimesOut)
         ASSERT_EQ(x[i], Converted(i));
 }
 
+TEST_F(Scripted, RecorderDestroyedWhileTheDeviceRefusesToStopSendsNothingMore)
+{
+    script.resetResult = -5;
+    script.fillMs = 10;
+    Use(script);
+    int blocks = 0;
+    CTambloWindow window([&](UINT message, WPARAM, LPARAM) -> LRESULT {
+        blocks += message == UM_BLOCK_READY;
+        return 0;  // keeps the buffers: the host is going away
+    });
+    {
+        CTamblo rec;
+        rec.Prepare(window.GetHwnd(), 100, 1, 16, 8000);
+        rec.Start();
+    }
+    while (window.Pump(300) > 0) {
+    }
+    EXPECT_EQ(blocks, 0);
+    EXPECT_EQ(StillOpen(), 0);
+    EXPECT_EQ(ThreadsLeft("tamblo-worker", workers), 0);
+}
+
 TEST_F(Scripted, SlowReturnsStopDropsTheBlocksInFlight)
 {
     script.fillMs = 20;
@@ -202,6 +228,52 @@ TEST_F(Scripted, StopInsideTheHandlerReturnsAtOnce)
     EXPECT_EQ(host.indices.size(), 3u);
     rec.Stop();
     EXPECT_EQ(StillOpen(), 0);
+}
+
+TEST_F(Scripted, DeviceFailingMidRecordingEndsRecWithItsError)
+{
+    script.failAfter = 2;
+    Use(script);
+    CTamblo rec;
+    std::vector<double> l(40000, kUntouched), r(40000, kUntouched);  // five blocks of a second
+    rec.Rec(l.data(), r.data(), 40000, 8000);
+    wchar_t text[64];
+    EXPECT_EQ(rec.GetLastError(text, 64), -19);
+    EXPECT_STREQ(text, L"scripted device error");
+    for (int i = 0; i < 16000; ++i) {
+        ASSERT_EQ(l[i], Converted(2L * i)) << i;
+        ASSERT_EQ(r[i], Converted(2L * i + 1)) << i;
+    }
+    for (int i = 16000; i < 40000; ++i)
+        ASSERT_TRUE(l[i] == kUntouched && r[i] == kUntouched) << "frame " << i << " was never recorded";
+    EXPECT_EQ(StillOpen(), 0);
+    EXPECT_EQ(ThreadsLeft("tamblo-worker", workers), 0);
+    rec.Rec(l.data(), 100, 8000);  // a new capture starts afresh
+    EXPECT_EQ(rec.GetLastError(nullptr, 0), 0);
+    EXPECT_EQ(l[99], Converted(99));
+}
+
+TEST_F(Scripted, DeviceFailingMidStreamEndsTheStream)
+{
+    script.failAfter = 3;
+    script.fillMs = 5;
+    Use(script);
+    CTamblo rec;
+    StreamHost host(rec, 100, 1);
+    rec.Prepare(host.window.GetHwnd(), 100, 1, 16, 8000);
+    rec.Start();
+    host.PumpUntil(100, 300);
+    EXPECT_EQ(host.indices, (std::vector<int>{0, 1, 0}));  // the blocks the device could not fill are not announced
+    for (size_t i = 0; i < host.left.size(); ++i)
+        ASSERT_EQ(host.left[i], Converted(static_cast<long>(i)));
+    EXPECT_EQ(StillOpen(), 0);
+    EXPECT_EQ(ThreadsLeft("tamblo-worker", workers), 0);
+    EXPECT_EQ(rec.GetLastError(nullptr, 0), -19);  // before the host's Stop
+    rec.Start();
+    rec.Stop();
+    EXPECT_EQ(rec.GetLastError(nullptr, 0), -19);
+    rec.Stop();  // told once
+    EXPECT_EQ(rec.GetLastError(nullptr, 0), 0);
 }
 
 TEST_F(Scripted, OverrunsAreCounted)
