@@ -3,6 +3,7 @@
 #include "CTambloMsg.h"
 #include "platform/TambloWaveIn.h"
 #include "platform/TambloWindow.h"
+#include "tamblo_version.h"
 
 #include <algorithm>
 #include <chrono>
@@ -20,8 +21,8 @@ public:
 
 namespace {
 
-char s_szVersion[] = "1.1";
-char s_szVersionCompact[] = "110";
+char s_szVersion[] = KIT_VERSION_TEXT;
+char s_szVersionCompact[] = KIT_VERSION_COMPACT;
 
 constexpr int kStopWaitMs = 3000;
 

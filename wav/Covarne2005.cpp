@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/FileLayer.h"
+#include "covarne_version.h"
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
               "the header record is written to disk as it lies in memory");
@@ -24,8 +25,8 @@ constexpr int kPathRoom = 260;
 constexpr int kTempRoom = 4096;
 constexpr long long kMaxData = INT_MAX;  // data sizes must fit the 32-bit results
 
-char g_szVersionNumeric[] = "100";
-char g_szVersionText[] = "1.0";
+char g_szVersionNumeric[] = KIT_VERSION_COMPACT;
+char g_szVersionText[] = KIT_VERSION_TEXT;
 
 constexpr std::uint32_t FourCC(const char (&s)[5]) {
     return static_cast<std::uint32_t>(static_cast<unsigned char>(s[0])) |

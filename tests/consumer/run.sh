@@ -13,7 +13,7 @@ prefix=$scratch/prefix
 
 "$cmake" --install "$build" --prefix "$prefix" >"$scratch/install.log" || { cat "$scratch/install.log"; exit 1; }
 "$prefix/bin/wavtool" --help >/dev/null || { echo "the installed wavtool does not run"; exit 1; }
-for so in libcovarne.so.1.0 libvornix.so.1.0 libtamblo.so.1.1; do
+for so in libcovarne.so.1 libvornix.so.1 libtamblo.so.1; do
   lib=$(find "$prefix" -name "$so" | head -n 1)
   [ -n "$lib" ] || { echo "no $so installed"; exit 1; }
   objdump -p "$lib" | grep -q "SONAME *$so\$" || { echo "$so does not carry its SONAME"; exit 1; }
