@@ -1,4 +1,4 @@
-# Front door: `make demo`, `make test`, `make bench`, `make fuzz`.
+# Front door: `make demo`, `make test`, `make bench`, `make fuzz`, `make package`.
 # Each target first makes sure the Debian packages it needs are there.
 
 SHELL := /bin/bash
@@ -8,6 +8,7 @@ BENCH_BUILD ?= build-bench
 FUZZ_BUILD  ?= build-fuzz
 TSAN_BUILD  ?= build-tsan
 ASAN_BUILD  ?= build-asan
+PKG_BUILD   ?= build-pkg
 JOBS        ?= $(shell nproc 2>/dev/null || echo 2)
 FUZZ_SECONDS ?= 60
 # make test includes a short fuzzing run of each target.
@@ -17,10 +18,12 @@ TEST_FUZZ_SECONDS ?= 30
 PKGS_BUILD = cmake g++ make pkg-config libgtest-dev libgmock-dev libasound2-dev \
              python3 sox clang libclang-rt-14-dev
 PKGS_BENCH = libbenchmark-dev libsndfile1-dev libfftw3-dev libkissfft-dev
+PKGS_PACKAGE = dpkg-dev lintian file binutils man-db
 
 CMAKE_FLAGS ?=
 
-.PHONY: all deps deps-bench build test test-sanitize test-tsan demo bench fuzz fuzz-build clean
+.PHONY: all deps deps-bench deps-package build test test-sanitize test-tsan test-package demo bench fuzz fuzz-build \
+        package clean
 
 all: build
 
@@ -46,6 +49,9 @@ deps:
 deps-bench: deps
 	$(call ensure_pkgs,$(PKGS_BENCH))
 
+deps-package: deps
+	$(call ensure_pkgs,$(PKGS_PACKAGE))
+
 # Configured every time: cheap, and it notices library folders that appeared since.
 build: deps
 	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
@@ -53,6 +59,7 @@ build: deps
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure --no-tests=error -j $(JOBS)
+	$(MAKE) --no-print-directory test-package
 	$(MAKE) --no-print-directory test-sanitize
 	$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=$(TEST_FUZZ_SECONDS)
 
@@ -74,9 +81,32 @@ test-tsan: deps
 	cmake --build $(TSAN_BUILD) -j $(JOBS) --target capture_tests
 	$(SAN_ENV) ctest --test-dir $(TSAN_BUILD) --output-on-failure --no-tests=error -j $(JOBS) -L capture
 
-demo: build
-	@test -x $(BUILD)/examples/demo/demo || { echo "demo host not built"; exit 1; }
+# Only the libraries and the demo host: a first run need not wait for the tests.
+demo: deps
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j $(JOBS) --target demo
 	$(BUILD)/examples/demo/demo
+
+# Debian packages (one runtime and one -dev package a library, and wavtool),
+# built for /usr with Debian's hardening flags, into $(PKG_BUILD)/debs;
+# lintian must find no error in them.
+package: deps-package
+	CXXFLAGS="$$(dpkg-buildflags --get CXXFLAGS) $$(dpkg-buildflags --get CPPFLAGS)" \
+	LDFLAGS="$$(dpkg-buildflags --get LDFLAGS) -Wl,-z,now" \
+	  cmake -S . -B $(PKG_BUILD) -DKIT_DEB=ON -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_BUILD_TYPE=None \
+	        -DKIT_TESTS=OFF $(CMAKE_FLAGS)
+	rm -rf $(PKG_BUILD)/debs
+	cmake --build $(PKG_BUILD) -j $(JOBS)
+	cmake --build $(PKG_BUILD) --target deb
+	@rc=0; lintian --tag-display-limit 0 --fail-on error $(PKG_BUILD)/debs/*.deb >$(PKG_BUILD)/lintian.log 2>&1 || rc=$$?; \
+	  grep -v 'root privileges' $(PKG_BUILD)/lintian.log || true; \
+	  if [ $$rc != 0 ]; then echo "lintian found errors"; exit 1; fi
+	@ls -l $(PKG_BUILD)/debs/*.deb
+
+# The packages installed with dpkg as a user would, the consumer built against
+# /usr, then purged (needs root; skipped otherwise).
+test-package: package
+	bash tests/package/run.sh $(PKG_BUILD)/debs examples/consumer
 
 bench: deps-bench
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DKIT_BENCH=ON -DKIT_TESTS=OFF $(CMAKE_FLAGS)
@@ -105,4 +135,4 @@ fuzz: fuzz-build
 	  grep -E "^(Done|stat::)" $$log; rm -rf $$scratch $$log; done
 
 clean:
-	rm -rf $(BUILD) $(BENCH_BUILD) $(FUZZ_BUILD) $(TSAN_BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(BENCH_BUILD) $(FUZZ_BUILD) $(TSAN_BUILD) $(ASAN_BUILD) $(PKG_BUILD)
