@@ -13,50 +13,49 @@
 namespace vornix {
 namespace {
 
-// Two doubles: one complex value (SSE2, the x86-64 baseline). No fused
-// multiply-add: every product is rounded before the sum, as in scalar code.
-struct V2 {
-    static constexpr int W = 2;
-    typedef double T __attribute__((vector_size(16)));
+// What every width shares: loads and stores anywhere, broadcasts, and the
+// sign pattern (-1, 1, -1, 1, ...) that turns i x into a swap and a product.
+template <typename TV>
+struct VecOf {
+    typedef TV T;
+    static constexpr int W = sizeof(T) / sizeof(double);
     static T Ld(const double* p) {
         T v;
         std::memcpy(&v, p, sizeof v);
         return v;
     }
     static void St(double* p, T v) { std::memcpy(p, &v, sizeof v); }
-    static T Set1(double x) { return T{x, x}; }
+    static T Set1(double x) { return T{} + x; }
+    static T MinusPlus() {
+        T v{};
+        for (int i = 0; i < W; i++) v[i] = i % 2 ? 1.0 : -1.0;
+        return v;
+    }
+};
+
+// Two doubles: one complex value (SSE2, the x86-64 baseline). No fused
+// multiply-add: every product is rounded before the sum, as in scalar code.
+typedef double D2 __attribute__((vector_size(16)));
+struct V2 : VecOf<D2> {
     static T Swap(T x) { return __builtin_shufflevector(x, x, 1, 0); }
     static T DupRe(T x) { return __builtin_shufflevector(x, x, 0, 0); }
     static T DupIm(T x) { return __builtin_shufflevector(x, x, 1, 1); }
-    static T MinusPlus() { return T{-1.0, 1.0}; }
     static T Fma(T a, T b, T c) { return a * b + c; }
     static double Fma1(double a, double b, double c) { return a * b + c; }
 };
 
 #if defined(__AVX2__) && defined(__FMA__)
 // Four doubles: two complex values (AVX2), fused multiply-add.
-struct V4 {
-    static constexpr int W = 4;
-    typedef double T __attribute__((vector_size(32)));
-    static T Ld(const double* p) {
-        T v;
-        std::memcpy(&v, p, sizeof v);
-        return v;
-    }
-    static void St(double* p, T v) { std::memcpy(p, &v, sizeof v); }
-    static T Set1(double x) { return T{x, x, x, x}; }
+typedef double D4 __attribute__((vector_size(32)));
+struct V4 : VecOf<D4> {
     static T Swap(T x) { return __builtin_shufflevector(x, x, 1, 0, 3, 2); }
     static T DupRe(T x) { return __builtin_shufflevector(x, x, 0, 0, 2, 2); }
     static T DupIm(T x) { return __builtin_shufflevector(x, x, 1, 1, 3, 3); }
-    static T MinusPlus() { return T{-1.0, 1.0, -1.0, 1.0}; }
     static T Fma(T a, T b, T c) { return _mm256_fmadd_pd(a, b, c); }
     static double Fma1(double a, double b, double c) { return __builtin_fma(a, b, c); }
     // Real parts, then imaginary parts, of the four values in a and b.
     static T Evens(T a, T b) { return __builtin_shufflevector(a, b, 0, 2, 4, 6); }
     static T Odds(T a, T b) { return __builtin_shufflevector(a, b, 1, 3, 5, 7); }
-    // Inverse of Evens/Odds: the values re + i im as pairs, first and second half.
-    static T PairsLo(T re, T im) { return __builtin_shufflevector(re, im, 0, 4, 1, 5); }
-    static T PairsHi(T re, T im) { return __builtin_shufflevector(re, im, 2, 6, 3, 7); }
     // The lanes' w^2 from the table entries p[0..1] of half the lane index:
     // (w, i w) for the lanes of two neighbouring blocks.
     static T Squares(const double* p) {
@@ -83,26 +82,15 @@ struct V4 {
 
 #if defined(__AVX512F__)
 // Eight doubles: four complex values (AVX-512), fused multiply-add.
-struct V8 {
-    static constexpr int W = 8;
-    typedef double T __attribute__((vector_size(64)));
-    static T Ld(const double* p) {
-        T v;
-        std::memcpy(&v, p, sizeof v);
-        return v;
-    }
-    static void St(double* p, T v) { std::memcpy(p, &v, sizeof v); }
-    static T Set1(double x) { return T{x, x, x, x, x, x, x, x}; }
+typedef double D8 __attribute__((vector_size(64)));
+struct V8 : VecOf<D8> {
     static T Swap(T x) { return __builtin_shufflevector(x, x, 1, 0, 3, 2, 5, 4, 7, 6); }
     static T DupRe(T x) { return __builtin_shufflevector(x, x, 0, 0, 2, 2, 4, 4, 6, 6); }
     static T DupIm(T x) { return __builtin_shufflevector(x, x, 1, 1, 3, 3, 5, 5, 7, 7); }
-    static T MinusPlus() { return T{-1.0, 1.0, -1.0, 1.0, -1.0, 1.0, -1.0, 1.0}; }
     static T Fma(T a, T b, T c) { return _mm512_fmadd_pd(a, b, c); }
     static double Fma1(double a, double b, double c) { return __builtin_fma(a, b, c); }
     static T Evens(T a, T b) { return __builtin_shufflevector(a, b, 0, 2, 4, 6, 8, 10, 12, 14); }
     static T Odds(T a, T b) { return __builtin_shufflevector(a, b, 1, 3, 5, 7, 9, 11, 13, 15); }
-    static T PairsLo(T re, T im) { return __builtin_shufflevector(re, im, 0, 8, 1, 9, 2, 10, 3, 11); }
-    static T PairsHi(T re, T im) { return __builtin_shufflevector(re, im, 4, 12, 5, 13, 6, 14, 7, 15); }
     static T Squares(const double* p) {
         const T x = {p[0], p[1], -p[1], p[0], p[2], p[3], -p[3], p[2]};
         return x;

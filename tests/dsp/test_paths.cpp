@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdio>
 
 #include "VornixTestUtil.h"
 
@@ -17,8 +16,8 @@ TEST(Paths, FftErrorAgainstLongDoubleDft) {
         std::vector<cld> x;
         for (int j = 0; j < N; j++) x.emplace_back(re0[j], im0[j]);
         std::vector<int> bins;
-        if (N > 2048)
-            for (int i = 0; i < 256; i++) bins.push_back(static_cast<int>((i * 2654435761u) % N));
+        if (N > 1024)
+            for (int i = 0; i < 64; i++) bins.push_back(static_cast<int>((i * 2654435761u) % N));
         for (bool forward : {true, false}) {
             auto re = re0, im = im0;
             v.Fft(re.data(), im.data(), N, forward);
@@ -30,9 +29,9 @@ TEST(Paths, FftErrorAgainstLongDoubleDft) {
                 for (int k = 0; k < N; k++) got.emplace_back(re[k], im[k]);
             else
                 for (int k : bins) got.emplace_back(re[k], im[k]);
-            const double err = static_cast<double>(RelRms(got, ref));
-            std::printf("N=%d %s err=%.3g  (per eps sqrt(log2 N): %.3f)\n", N, forward ? "fwd" : "inv", err,
-                        err / (0x1p-53 * std::sqrt(std::log2(N))));
+            // Measured: 0.6 to 0.75 eps sqrt(log2 N) on every path from 16 points up.
+            EXPECT_LT(RelRms(got, ref), 0.9L * 0x1p-53L * std::sqrt(std::log2(N)))
+                << "N=" << N << (forward ? " forward" : " inverse");
         }
     }
 }
