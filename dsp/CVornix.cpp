@@ -105,9 +105,9 @@ void CVornix::Ifft(double* re, double* im, int n) { Fft(re, im, n, false); }
 
 void CVornix::CalcSpectrum(double* re, double* im, int n, bool linear) {
     if (n < 1) return;
-    vornix::ActiveKernels().power(re, im, n);
-    if (!linear)
-        for (int i = 0; i < n; i++) re[i] = 10 * std::log10(re[i]);
+    const vornix::Kernels& k = vornix::ActiveKernels();
+    k.power(re, im, n);
+    if (!linear) k.decibels(re, n);
 }
 
 int CVornix::SetDbLim(int limit) {

@@ -33,6 +33,8 @@ struct Kernels {
     void (*mulSpectra)(int K, double* x, const double* h);
     // re[i] = re[i]^2 + im[i]^2 for i < n.
     void (*power)(double* re, const double* im, int n);
+    // x[i] = 10 log10(x[i]) for i < n.
+    void (*decibels)(double* x, int n);
 };
 
 // The kernels of the best path this processor runs.

@@ -13,6 +13,7 @@
 #define VORNIX_KERNELS_PASSES_H
 
 #include "kernels/Kernels.h"
+#include "kernels/Spectra.h"
 #include "kernels/Vec.h"
 
 namespace vornix {
@@ -334,31 +335,6 @@ void Scatter(int N, const double* a, double s, double* re, double* im) {
     }
 }
 
-// x[k] = (xr hr - xi hi, xi hr + xr hi).
-template <class V>
-void MulSpectra(int K, double* x, const double* h) {
-    int i = 0;
-    for (; 2 * i + V::W <= 2 * K; i += V::W / 2) {
-        const Vt<V> xv = V::Ld(x + 2 * i), hv = V::Ld(h + 2 * i);
-        V::St(x + 2 * i, V::Fma(V::DupRe(hv), xv, V::DupIm(hv) * V::MinusPlus() * V::Swap(xv)));
-    }
-    for (; i < K; i++) {
-        const double xr = x[2 * i], xi = x[2 * i + 1], hr = h[2 * i], hi = h[2 * i + 1];
-        x[2 * i] = V::Fma1(xr, hr, -(xi * hi));
-        x[2 * i + 1] = V::Fma1(xr, hi, xi * hr);
-    }
-}
-
-template <class V>
-void Power(double* re, const double* im, int n) {
-    int i = 0;
-    for (; i + V::W <= n; i += V::W) {
-        const Vt<V> r = V::Ld(re + i), m = V::Ld(im + i);
-        V::St(re + i, r * r + m * m);
-    }
-    for (; i < n; i++) re[i] = re[i] * re[i] + im[i] * im[i];
-}
-
 template <class V>
 constexpr Kernels MakeKernels(Path path, const char* name) {
     return Kernels{path,
@@ -369,7 +345,8 @@ constexpr Kernels MakeKernels(Path path, const char* name) {
                    &Gather<V>,
                    &Scatter<V>,
                    &MulSpectra<V>,
-                   &Power<V>};
+                   &Power<V>,
+                   &Decibels<V>};
 }
 
 }  // namespace

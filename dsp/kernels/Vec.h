@@ -15,9 +15,10 @@ namespace {
 
 // What every width shares: loads and stores anywhere, broadcasts, and the
 // sign pattern (-1, 1, -1, 1, ...) that turns i x into a swap and a product.
-template <typename TV>
+template <typename TV, typename TI>
 struct VecOf {
     typedef TV T;
+    typedef TI I;  // 64-bit integers, lane for lane
     static constexpr int W = sizeof(T) / sizeof(double);
     static T Ld(const double* p) {
         T v;
@@ -36,7 +37,8 @@ struct VecOf {
 // Two doubles: one complex value (SSE2, the x86-64 baseline). No fused
 // multiply-add: every product is rounded before the sum, as in scalar code.
 typedef double D2 __attribute__((vector_size(16)));
-struct V2 : VecOf<D2> {
+typedef long long I2 __attribute__((vector_size(16)));
+struct V2 : VecOf<D2, I2> {
     static T Swap(T x) { return __builtin_shufflevector(x, x, 1, 0); }
     static T DupRe(T x) { return __builtin_shufflevector(x, x, 0, 0); }
     static T DupIm(T x) { return __builtin_shufflevector(x, x, 1, 1); }
@@ -47,7 +49,8 @@ struct V2 : VecOf<D2> {
 #if defined(__AVX2__) && defined(__FMA__)
 // Four doubles: two complex values (AVX2), fused multiply-add.
 typedef double D4 __attribute__((vector_size(32)));
-struct V4 : VecOf<D4> {
+typedef long long I4 __attribute__((vector_size(32)));
+struct V4 : VecOf<D4, I4> {
     static T Swap(T x) { return __builtin_shufflevector(x, x, 1, 0, 3, 2); }
     static T DupRe(T x) { return __builtin_shufflevector(x, x, 0, 0, 2, 2); }
     static T DupIm(T x) { return __builtin_shufflevector(x, x, 1, 1, 3, 3); }
@@ -83,7 +86,8 @@ struct V4 : VecOf<D4> {
 #if defined(__AVX512F__)
 // Eight doubles: four complex values (AVX-512), fused multiply-add.
 typedef double D8 __attribute__((vector_size(64)));
-struct V8 : VecOf<D8> {
+typedef long long I8 __attribute__((vector_size(64)));
+struct V8 : VecOf<D8, I8> {
     static T Swap(T x) { return __builtin_shufflevector(x, x, 1, 0, 3, 2, 5, 4, 7, 6); }
     static T DupRe(T x) { return __builtin_shufflevector(x, x, 0, 0, 2, 2, 4, 4, 6, 6); }
     static T DupIm(T x) { return __builtin_shufflevector(x, x, 1, 1, 3, 3, 5, 5, 7, 7); }
