@@ -13,8 +13,9 @@
 namespace vornix {
 namespace {
 
-// What every width shares: loads and stores anywhere, broadcasts, and the
-// sign pattern (-1, 1, -1, 1, ...) that turns i x into a swap and a product.
+// What every width shares: loads and stores anywhere, and broadcasts. Each
+// width adds its shuffles and MinusPlus, the signs (-1, 1, -1, 1, ...) that
+// turn i x into a swap and a product.
 template <typename TV, typename TI>
 struct VecOf {
     typedef TV T;
@@ -27,11 +28,6 @@ struct VecOf {
     }
     static void St(double* p, T v) { std::memcpy(p, &v, sizeof v); }
     static T Set1(double x) { return T{} + x; }
-    static T MinusPlus() {
-        T v{};
-        for (int i = 0; i < W; i++) v[i] = i % 2 ? 1.0 : -1.0;
-        return v;
-    }
 };
 
 // Two doubles: one complex value (SSE2, the x86-64 baseline). No fused
@@ -39,6 +35,7 @@ struct VecOf {
 typedef double D2 __attribute__((vector_size(16)));
 typedef long long I2 __attribute__((vector_size(16)));
 struct V2 : VecOf<D2, I2> {
+    static T MinusPlus() { return T{-1.0, 1.0}; }
     static T Swap(T x) { return __builtin_shufflevector(x, x, 1, 0); }
     static T DupRe(T x) { return __builtin_shufflevector(x, x, 0, 0); }
     static T DupIm(T x) { return __builtin_shufflevector(x, x, 1, 1); }
@@ -51,6 +48,7 @@ struct V2 : VecOf<D2, I2> {
 typedef double D4 __attribute__((vector_size(32)));
 typedef long long I4 __attribute__((vector_size(32)));
 struct V4 : VecOf<D4, I4> {
+    static T MinusPlus() { return T{-1.0, 1.0, -1.0, 1.0}; }
     static T Swap(T x) { return __builtin_shufflevector(x, x, 1, 0, 3, 2); }
     static T DupRe(T x) { return __builtin_shufflevector(x, x, 0, 0, 2, 2); }
     static T DupIm(T x) { return __builtin_shufflevector(x, x, 1, 1, 3, 3); }
@@ -88,6 +86,7 @@ struct V4 : VecOf<D4, I4> {
 typedef double D8 __attribute__((vector_size(64)));
 typedef long long I8 __attribute__((vector_size(64)));
 struct V8 : VecOf<D8, I8> {
+    static T MinusPlus() { return T{-1.0, 1.0, -1.0, 1.0, -1.0, 1.0, -1.0, 1.0}; }
     static T Swap(T x) { return __builtin_shufflevector(x, x, 1, 0, 3, 2, 5, 4, 7, 6); }
     static T DupRe(T x) { return __builtin_shufflevector(x, x, 0, 0, 2, 2, 4, 4, 6, 6); }
     static T DupIm(T x) { return __builtin_shufflevector(x, x, 1, 1, 3, 3, 5, 5, 7, 7); }
