@@ -284,11 +284,60 @@ void BitReverse(int n, int* ip, double* a) {
     }
 }
 
+#if defined(__AVX2__)
+// 4 x 4 transpose: r[h][c] becomes r[c][h].
+inline void Transpose4(V4::T r[4]) {
+    const V4::T t0 = __builtin_shufflevector(r[0], r[1], 0, 4, 2, 6), t1 = __builtin_shufflevector(r[0], r[1], 1, 5, 3, 7);
+    const V4::T t2 = __builtin_shufflevector(r[2], r[3], 0, 4, 2, 6), t3 = __builtin_shufflevector(r[2], r[3], 1, 5, 3, 7);
+    r[0] = __builtin_shufflevector(t0, t2, 0, 1, 4, 5);
+    r[2] = __builtin_shufflevector(t0, t2, 2, 3, 6, 7);
+    r[1] = __builtin_shufflevector(t1, t3, 0, 1, 4, 5);
+    r[3] = __builtin_shufflevector(t1, t3, 2, 3, 6, 7);
+}
+
+// Gather for N = n/2 >= 16 values in 4 x 4 tiles. With the index split into
+// two high bits h, the middle bits and two low bits c, the source
+// h q + 4 sm + c (q = N/4) goes to reverse(c) q + 4 reverse(sm) + reverse(h).
+// The tile of one sm reads four runs of four neighbours (h = 0 .. 3) from
+// each array, transposes them and writes four runs of four neighbours; sm
+// runs in order, so the sources are read front to back. Used up to 2048
+// values: beyond, the rows' power-of-two strides meet in the same cache sets
+// and the tiles of the offset table below are faster.
+inline void GatherTiles(int N, const double* re, const double* im, double* a, double s) {
+    const int q = N >> 2, M = N >> 4;
+    const V4::T sv = V4::Set1(s);
+    static const int kRev2[4] = {0, 2, 1, 3};
+    int rsm = 0;  // reverse(sm)
+    for (int sm = 0; sm < M; sm++) {
+        V4::T r[4], i[4];
+        for (int h = 0; h < 4; h++) {
+            r[h] = V4::Ld(re + h * q + 4 * sm);
+            i[h] = V4::Ld(im + h * q + 4 * sm) * sv;
+        }
+        Transpose4(r);
+        Transpose4(i);
+        for (int c = 0; c < 4; c++) {
+            double* dst = a + 2 * (kRev2[c] * q + 4 * rsm);  // h in the order 0, 2, 1, 3
+            V4::St(dst, __builtin_shufflevector(r[c], i[c], 0, 4, 2, 6));
+            V4::St(dst + 4, __builtin_shufflevector(r[c], i[c], 1, 5, 3, 7));
+        }
+        int bit = M >> 1;
+        for (; rsm & bit; bit >>= 1) rsm ^= bit;
+        rsm |= bit;
+    }
+}
+#endif
+
 // With the index bits split as in BitReverse, t = p + q m + reverse(r') maps
 // to r' + reverse(q) m + reverse(p), where ip[j] / 2 = reverse(j) for j < m.
 // Tiles of 8 values of r' read whole cache lines from re and im (m >= 8).
 template <class V>
 void Gather(int n, int* ip, const double* re, const double* im, double* a, bool conj) {
+#if defined(__AVX2__)
+    if constexpr (V::W > 2) {
+        if (n >= 32 && n <= 4096) return GatherTiles(n >> 1, re, im, a, conj ? -1.0 : 1.0);
+    }
+#endif
     const int m = BitReversalOffsets(n, ip);
     const int middle = 8 * m * m == n ? 4 : 2;
     static const int kRevMiddle[2][4] = {{0, 1, 0, 0}, {0, 2, 1, 3}};
