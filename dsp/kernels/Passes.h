@@ -196,10 +196,10 @@ void LastTwoPasses(int l, double* a, double c45) {
     }
 }
 
-// Passes whose pairs of blocks fit in this many doubles run chunk by chunk,
-// each chunk staying in cache through all of them; the results are the same
-// as pass after pass over the whole array.
-constexpr int kChunk = 8192;
+// Passes whose pairs of blocks fit in this many doubles (32 KB, a first-level
+// data cache) run chunk by chunk, each chunk staying in cache through all of
+// them; the results are the same as pass after pass over the whole array.
+constexpr int kChunk = 4096;
 
 // cftfsub (kConj false) and cftbsub (kConj true): radix-4 passes of growing
 // span, then a last radix-4 or radix-2 pass with unit twiddles.
