@@ -17,6 +17,16 @@
 
 namespace {
 
+// cos(delta j) and sin(delta j) for the tables, the angle delta j formed in
+// extended precision: rounding it to double first would add up to another
+// unit in the last place to the entries, and that error reaches every
+// transform through its twiddles.
+void CosSin(double delta, int j, double& c, double& s) {
+    const long double t = static_cast<long double>(delta) * j;
+    c = static_cast<double>(std::cos(t));
+    s = static_cast<double>(std::sin(t));
+}
+
 // Perfect unshuffle of n (a power of two) values: evens first, then odds.
 void Unshuffle(double* a, int n) {
     if (n <= 2) return;
@@ -100,7 +110,8 @@ void CVornix::makewt(int nw, int* ip, double* w) {
         w[nwh + 1] = w[nwh];
         if (nwh > 2) {
             for (int j = 2; j < nwh; j += 2) {
-                const double x = std::cos(delta * j), y = std::sin(delta * j);
+                double x, y;
+                CosSin(delta, j, x, y);
                 w[j] = x;
                 w[j + 1] = y;
                 w[nw - j] = y;
@@ -119,8 +130,10 @@ void CVornix::makect(int nc, int* ip, double* c) {
         c[0] = std::cos(delta * nch);
         c[nch] = 0.5 * c[0];
         for (int j = 1; j < nch; j++) {
-            c[j] = 0.5 * std::cos(delta * j);
-            c[nc - j] = 0.5 * std::sin(delta * j);
+            double x, y;
+            CosSin(delta, j, x, y);
+            c[j] = 0.5 * x;
+            c[nc - j] = 0.5 * y;
         }
     }
 }
