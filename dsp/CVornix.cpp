@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "CVornixEngine.h"
+#include "kernels/Kernels.h"
 #include "platform/ZeroAlloc.h"
 
 using vornix::kBufDoubles;
@@ -82,43 +83,31 @@ void CVornix::Fft(double* re, double* im, int n, bool forward) {
     const int p = Log2(n <= kNMax ? n : kNMax);
     if (p < 0) return;
     const int N = 1 << p;
+    const vornix::Kernels& k = vornix::ActiveKernels();
     double* b = m_pBuf;
     if (N >= 4) {
         // cdft(2N, -1 or +1, b, ...) with the copy into b and its bit reversal
         // done in one pass: the same values, one sweep over the data fewer.
         if (2 * N > (m_pIp[0] << 2)) makewt(N / 2, m_pIp, m_pW);
-        vornix::GatherBitReversed(2 * N, m_pIp + 2, re, im, b, forward);
-        if (forward)
-            cftbsub(2 * N, b, m_pW);
-        else
-            cftfsub(2 * N, b, m_pW);
+        k.gather(2 * N, m_pIp + 2, re, im, b, forward);
+        k.passes[forward](2 * N, b, m_pW);
     } else {
-        for (int k = 0; k < N; k++) {
-            b[2 * k] = re[k];
-            b[2 * k + 1] = im[k];
+        for (int i = 0; i < N; i++) {
+            b[2 * i] = re[i];
+            b[2 * i + 1] = im[i];
         }
         cdft(2 * N, forward ? -1 : 1, b, m_pIp, m_pW);
     }
-    if (forward) {
-        for (int k = 0; k < N; k++) {
-            re[k] = b[2 * k];
-            im[k] = b[2 * k + 1];
-        }
-    } else {
-        const double s = 1.0 / N;  // applied on the way out
-        for (int k = 0; k < N; k++) {
-            re[k] = b[2 * k] * s;
-            im[k] = b[2 * k + 1] * s;
-        }
-    }
+    k.scatter(N, b, forward ? 1.0 : 1.0 / N, re, im);  // the inverse's 1/N on the way out
 }
 
 void CVornix::Ifft(double* re, double* im, int n) { Fft(re, im, n, false); }
 
 void CVornix::CalcSpectrum(double* re, double* im, int n, bool linear) {
-    for (int i = 0; i < n; i++) re[i] = re[i] * re[i] + im[i] * im[i];
-    if (!linear)
-        for (int i = 0; i < n; i++) re[i] = 10 * std::log10(re[i]);
+    if (n < 1) return;
+    const vornix::Kernels& k = vornix::ActiveKernels();
+    k.power(re, im, n);
+    if (!linear) k.decibels(re, n);
 }
 
 int CVornix::SetDbLim(int limit) {
@@ -274,11 +263,7 @@ void CVornix::FirFilter(double* x, int n, int taps, double f1, double f2, double
     std::memset(H + 2 * taps, 0, 2 * static_cast<std::size_t>(K - taps) * sizeof(double));
     cdft(2 * K, -1, H, m_pIp, m_pW);
 
-    for (int i = 0; i < K; i++) {
-        const double xr = X[2 * i], xi = X[2 * i + 1], hr = H[2 * i], hi = H[2 * i + 1];
-        X[2 * i] = xr * hr - xi * hi;
-        X[2 * i + 1] = xi * hr + xr * hi;
-    }
+    vornix::ActiveKernels().mulSpectra(K, X, H);
     cdft(2 * K, 1, X, m_pIp, m_pW);
     const double s = 1.0 / K;
     for (int i = 0; i < n; i++) x[i] = X[2 * i] * s;
@@ -324,11 +309,7 @@ void CVornix::FirFilterBlocks(double* x, int n, int taps, const double* h) {
                 for (long long i = 0; i < P && x0 + i < n; i++) b[2 * i + part] = x[x0 + i];
             }
             cdft(2 * K, -1, b, m_pIp, m_pW);
-            for (int i = 0; i < K; i++) {
-                const double br = b[2 * i], bi = b[2 * i + 1];
-                b[2 * i] = br * H[2 * i] - bi * H[2 * i + 1];
-                b[2 * i + 1] = bi * H[2 * i] + br * H[2 * i + 1];
-            }
+            vornix::ActiveKernels().mulSpectra(K, b, H);
             cdft(2 * K, 1, b, m_pIp, m_pW);
             for (int part = 0; part < 2; part++) {
                 const long long y0 = (blk + part + seg) * P;

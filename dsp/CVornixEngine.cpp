@@ -3,118 +3,28 @@
 // stored in bit-reversed pair order, plus the real, cosine and sine
 // transforms built on it.
 //
-// The complex transform bit-reverses its input first and then runs
-// butterflies of growing span whose twiddle factor is constant over a block:
-// block s of a radix-4 pass uses wk1 = w-pair[s], wk2 = wk1^2, wk3 = wk1^3.
-// Because the table is bit-reversed, w-pair[2j] squared is w-pair[j], so wk2
-// is read from the table as well and only wk3 is derived; a table built for a
-// larger transform begins with the table of every smaller one.
+// The butterfly passes and the bit reversal are built once for each
+// instruction set and chosen at run time (kernels/); the members here keep the
+// package's routines and arguments and hand the loops to the chosen kernels.
 
 #include <vornix/CVornix.h>
 
 #include "CVornixEngine.h"
+#include "kernels/Kernels.h"
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
 namespace {
 
-// One complex value as a pair of doubles (GCC/Clang vector extension; plain
-// SSE2 on x86-64, and whatever the target offers elsewhere). Every product
-// and sum is the one the scalar formulas make, in the same order.
-typedef double v2d __attribute__((vector_size(16)));
-
-inline v2d Ld(const double* p) {
-    v2d v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-inline void St(double* p, v2d v) { std::memcpy(p, &v, sizeof v); }
-inline v2d Swap(v2d x) { return __builtin_shufflevector(x, x, 1, 0); }
-inline v2d Dup0(v2d x) { return __builtin_shufflevector(x, x, 0, 0); }
-inline v2d Dup1(v2d x) { return __builtin_shufflevector(x, x, 1, 1); }
-constexpr v2d kMinusPlus = {-1.0, 1.0};
-
-// A twiddle factor (wr, wi) prepared for CMul.
-struct Tw {
-    v2d r, i;  // (wr, wr) and (-wi, wi)
-    Tw(double wr, double wi) : r{wr, wr}, i{-wi, wi} {}
-};
-// (wr xr - wi xi, wr xi + wi xr)
-inline v2d CMul(const Tw& t, v2d x) { return t.r * x + t.i * Swap(x); }
-
-// Radix-4 butterfly on the four complex values at a + j, + l, + 2l, + 3l.
-// x0 = a0 + a1, x1 = a0 - a1, x2 = a2 + a3, x3 = a2 - a3;
-// out0 = x0 + x2, out1 = wk1 (x1 + i x3), out2 = wk2 (x0 - x2),
-// out3 = wk3 (x1 - i x3).
-inline void Bfly4(double* a, int j, int l, const Tw& wk1, const Tw& wk2, const Tw& wk3) {
-    const int j1 = j + l, j2 = j1 + l, j3 = j2 + l;
-    const v2d a0 = Ld(a + j), a1 = Ld(a + j1), a2 = Ld(a + j2), a3 = Ld(a + j3);
-    const v2d x0 = a0 + a1, x1 = a0 - a1, x2 = a2 + a3, ix3 = Swap(a2 - a3) * kMinusPlus;
-    St(a + j, x0 + x2);
-    St(a + j2, CMul(wk2, x0 - x2));
-    St(a + j1, CMul(wk1, x1 + ix3));
-    St(a + j3, CMul(wk3, x1 - ix3));
-}
-
-// Unit-twiddle radix-4 butterfly (first block of a pass, and the last pass);
-// `conj` negates the imaginary part of every result.
-inline void Bfly4Unit(double* a, int j, int l, v2d conj = v2d{1.0, 1.0}) {
-    const int j1 = j + l, j2 = j1 + l, j3 = j2 + l;
-    const v2d a0 = Ld(a + j), a1 = Ld(a + j1), a2 = Ld(a + j2), a3 = Ld(a + j3);
-    const v2d x0 = a0 + a1, x1 = a0 - a1, x2 = a2 + a3, ix3 = Swap(a2 - a3) * kMinusPlus;
-    St(a + j, (x0 + x2) * conj);
-    St(a + j2, (x0 - x2) * conj);
-    St(a + j1, (x1 + ix3) * conj);
-    St(a + j3, (x1 - ix3) * conj);
-}
-
-// Second block of a pass: wk1 = e^{i pi/4}, wk2 = i, wk3 = e^{3i pi/4}.
-inline void Bfly4Eighth(double* a, int j, int l, double c45) {
-    const int j1 = j + l, j2 = j1 + l, j3 = j2 + l;
-    const v2d a0 = Ld(a + j), a1 = Ld(a + j1), a2 = Ld(a + j2), a3 = Ld(a + j3);
-    const v2d x0 = a0 + a1, x1 = a0 - a1, x2 = a2 + a3, ix3 = Swap(a2 - a3) * kMinusPlus;
-    St(a + j, x0 + x2);
-    St(a + j2, Swap(x0 - x2) * kMinusPlus);
-    const v2d y = x1 + ix3, z = x1 - ix3;
-    St(a + j1, c45 * (Dup0(y) + Dup1(y) * kMinusPlus));  // c45 (yr - yi, yr + yi)
-    St(a + j3, c45 * (Dup0(z) * kMinusPlus - Dup1(z)));  // c45 (-zr - zi, zr - zi)
-}
-
-// Radix-4 pass over the pairs of blocks that follow the first two: the pair
-// starting at k uses wk2 = (w[k1], w[k1+1]) for its first block and i times
-// that for its second; wk1 is (w[k2], w[k2+1]) and (w[k2+2], w[k2+3]).
-inline void PassTail(int n, int l, double* a, const double* w) {
-    const int m = l << 2, m2 = m << 1;
-    int k1 = 0;
-    for (int k = m2; k < n; k += m2) {
-        k1 += 2;
-        const int k2 = k1 << 1;
-        const double wk2r = w[k1], wk2i = w[k1 + 1];
-        double wk1r = w[k2], wk1i = w[k2 + 1];
-        const Tw t2(wk2r, wk2i);
-        const Tw t1(wk1r, wk1i), t3(wk1r - 2 * wk2i * wk1i, 2 * wk2i * wk1r - wk1i);
-        for (int j = k; j < l + k; j += 2) Bfly4(a, j, l, t1, t2, t3);
-        wk1r = w[k2 + 2];
-        wk1i = w[k2 + 3];
-        const Tw u2(-wk2i, wk2r);
-        const Tw u1(wk1r, wk1i), u3(wk1r - 2 * wk2r * wk1i, 2 * wk2r * wk1r - wk1i);
-        for (int j = k + m; j < l + (k + m); j += 2) Bfly4(a, j, l, u1, u2, u3);
-    }
-}
-
-inline void SwapPair(double* a, int j, int k) {
-    std::swap(a[j], a[k]);
-    std::swap(a[j + 1], a[k + 1]);
-}
-
-inline void SwapPairConj(double* a, int j, int k) {
-    const double xr = a[j], xi = a[j + 1];
-    a[j] = a[k];
-    a[j + 1] = -a[k + 1];
-    a[k] = xr;
-    a[k + 1] = -xi;
+// cos(delta j) and sin(delta j) for the tables, the angle delta j formed in
+// extended precision: rounding it to double first would add up to another
+// unit in the last place to the entries, and that error reaches every
+// transform through its twiddles.
+void CosSin(double delta, int j, double& c, double& s) {
+    const long double t = static_cast<long double>(delta) * j;
+    c = static_cast<double>(std::cos(t));
+    s = static_cast<double>(std::sin(t));
 }
 
 // Perfect unshuffle of n (a power of two) values: evens first, then odds.
@@ -160,98 +70,9 @@ void HalvesToPairs(double* a, int n) {
     Shuffle(a, n);
 }
 
-// Last pass with unit twiddles: radix 4 when 4l = n, otherwise radix 2.
-void LastPass(int n, int l, double* a, v2d conj) {
-    if ((l << 2) == n) {
-        for (int j = 0; j < l; j += 2) Bfly4Unit(a, j, l, conj);
-    } else {
-        for (int j = 0; j < l; j += 2) {
-            const v2d a0 = Ld(a + j), a1 = Ld(a + j + l);
-            St(a + j, (a0 + a1) * conj);
-            St(a + j + l, (a0 - a1) * conj);
-        }
-    }
-}
-
-// When 8l = n, the radix-4 pass of span l has two blocks and only the final
-// radix-2 pass of span 4l follows: both in one sweep over the data.
-void LastTwoPasses(int l, double* a, double c45, v2d conj) {
-    const int m = l << 2;
-    for (int j = 0; j < l; j += 2) {
-        Bfly4Unit(a, j, l);
-        Bfly4Eighth(a, j + m, l, c45);
-        for (int q = 0; q < 4; q++) {
-            const int j0 = j + q * l, j1 = j0 + m;
-            const v2d a0 = Ld(a + j0), a1 = Ld(a + j1);
-            St(a + j0, (a0 + a1) * conj);
-            St(a + j1, (a0 - a1) * conj);
-        }
-    }
-}
-
-// Bit-reversal permutation of n/2 complex values, conjugating each value on
-// the way if kConj. The offset table holds ip[j] = 2 * reverse(j) for j < m,
-// in doubles. With the b index bits split into c high bits, the middle bits
-// and c low bits (m = 2^c), index j + reverse(k) maps to k + reverse(j); the
-// middle bits are two when 8m = l and one otherwise. The (j, k) pairs are
-// visited in tiles of 8 x 8 so that both sides of the swaps use whole cache
-// lines instead of power-of-two strides.
-template <bool kConj>
-void BitReverse(int n, int* ip, double* a) {
-    ip[0] = 0;
-    int l = n, m = 1;
-    while ((m << 3) < l) {
-        l >>= 1;
-        for (int j = 0; j < m; j++) ip[m + j] = ip[j] + l;
-        m <<= 1;
-    }
-    const int m2 = 2 * m;
-    const bool twoMiddleBits = (m << 3) == l;
-    auto swap = [a](int j1, int k1) {
-        if (kConj)
-            SwapPairConj(a, j1, k1);
-        else
-            SwapPair(a, j1, k1);
-    };
-    auto negate = [a](int j1) {
-        if (kConj) a[j1 + 1] = -a[j1 + 1];
-    };
-    const int T = m < 8 ? m : 8;
-    for (int kb = 0; kb < m; kb += T) {
-        for (int jb = 0; jb <= kb; jb += T) {
-            for (int k = kb; k < kb + T; k++) {
-                for (int j = jb; j < jb + T && j < k; j++) {
-                    const int j1 = 2 * j + ip[k], k1 = 2 * k + ip[j];
-                    swap(j1, k1);
-                    if (twoMiddleBits) {
-                        swap(j1 + m2, k1 + 2 * m2);
-                        swap(j1 + 2 * m2, k1 + m2);
-                        swap(j1 + 3 * m2, k1 + 3 * m2);
-                    } else {
-                        swap(j1 + m2, k1 + m2);
-                    }
-                }
-            }
-        }
-    }
-    for (int k = 0; k < m; k++) {
-        const int k1 = 2 * k + ip[k];
-        negate(k1);
-        if (twoMiddleBits) {
-            swap(k1 + m2, k1 + 2 * m2);
-            negate(k1 + 3 * m2);
-        } else {
-            negate(k1 + m2);
-        }
-    }
-}
-
 }  // namespace
 
-// With the index bits split as in BitReverse, t = p + q m + reverse(r') maps
-// to r' + reverse(q) m + reverse(p), where ip[j] / 2 = reverse(j) for j < m.
-// Tiles of 8 values of r' read whole cache lines from re and im (m >= 8).
-void vornix::GatherBitReversed(int n, int* ip, const double* re, const double* im, double* a, bool conj) {
+int vornix::BitReversalOffsets(int n, int* ip) {
     ip[0] = 0;
     int l = n, m = 1;
     while ((m << 3) < l) {
@@ -259,39 +80,7 @@ void vornix::GatherBitReversed(int n, int* ip, const double* re, const double* i
         for (int j = 0; j < m; j++) ip[m + j] = ip[j] + l;
         m <<= 1;
     }
-    const int middle = (m << 3) == l ? 4 : 2;
-    static const int kRevMiddle[2][4] = {{0, 1, 0, 0}, {0, 2, 1, 3}};
-    const int* revq = kRevMiddle[middle == 4];
-    const double s = conj ? -1.0 : 1.0;
-    if (m < 8) {
-        for (int q = 0; q < middle; q++) {
-            for (int p = 0; p < m; p++) {
-                const int src = (ip[p] >> 1) + revq[q] * m, dst = p + q * m;
-                for (int i = 0; i < m; i++) {
-                    const int t = dst + (ip[i] >> 1);
-                    a[2 * t] = re[src + i];
-                    a[2 * t + 1] = s * im[src + i];
-                }
-            }
-        }
-        return;
-    }
-    const v2d sv = {s, s};
-    for (int rb = 0; rb < m; rb += 8) {
-        int off[8];
-        for (int i = 0; i < 8; i++) off[i] = 2 * (ip[rb + i] >> 1);
-        for (int q = 0; q < middle; q++) {
-            for (int p = 0; p < m; p++) {
-                const int src = (ip[p] >> 1) + revq[q] * m + rb;
-                double* dst = a + 2 * (p + q * m);
-                for (int i = 0; i < 8; i += 2) {
-                    const v2d vr = Ld(re + src + i), vi = Ld(im + src + i) * sv;
-                    St(dst + off[i], __builtin_shufflevector(vr, vi, 0, 2));
-                    St(dst + off[i + 1], __builtin_shufflevector(vr, vi, 1, 3));
-                }
-            }
-        }
-    }
+    return m;
 }
 
 void CVornix::cdft(int n, int isgn, double* a, int* ip, double* w) {
@@ -321,7 +110,8 @@ void CVornix::makewt(int nw, int* ip, double* w) {
         w[nwh + 1] = w[nwh];
         if (nwh > 2) {
             for (int j = 2; j < nwh; j += 2) {
-                const double x = std::cos(delta * j), y = std::sin(delta * j);
+                double x, y;
+                CosSin(delta, j, x, y);
                 w[j] = x;
                 w[j + 1] = y;
                 w[nw - j] = y;
@@ -340,65 +130,29 @@ void CVornix::makect(int nc, int* ip, double* c) {
         c[0] = std::cos(delta * nch);
         c[nch] = 0.5 * c[0];
         for (int j = 1; j < nch; j++) {
-            c[j] = 0.5 * std::cos(delta * j);
-            c[nc - j] = 0.5 * std::sin(delta * j);
+            double x, y;
+            CosSin(delta, j, x, y);
+            c[j] = 0.5 * x;
+            c[nc - j] = 0.5 * y;
         }
     }
 }
 
-void CVornix::bitrv2(int n, int* ip, double* a) { BitReverse<false>(n, ip, a); }
+void CVornix::bitrv2(int n, int* ip, double* a) { vornix::ActiveKernels().bitrv[0](n, ip, a); }
 
-void CVornix::bitrv2conj(int n, int* ip, double* a) { BitReverse<true>(n, ip, a); }
+void CVornix::bitrv2conj(int n, int* ip, double* a) { vornix::ActiveKernels().bitrv[1](n, ip, a); }
 
 // Radix-4 passes of growing span (cft1st, then cftmdl), then a last radix-4
-// or radix-2 pass with unit twiddles.
-void CVornix::cftfsub(int n, double* a, double* w) {
-    int l = 2;
-    if (n > 16) {
-        cft1st(n, a, w);
-        l = 8;
-    }
-    while ((l << 3) < n) {
-        cftmdl(n, l, a, w);
-        l <<= 2;
-    }
-    if ((l << 3) == n)
-        LastTwoPasses(l, a, w[2], v2d{1.0, 1.0});
-    else
-        LastPass(n, l, a, v2d{1.0, 1.0});
-}
+// or radix-2 pass with unit twiddles; cftbsub also negates every imaginary
+// part of the result. One driver serves both (kernels/Passes.h).
+void CVornix::cftfsub(int n, double* a, double* w) { vornix::ActiveKernels().passes[0](n, a, w); }
 
-// The passes of cftfsub; the last one also negates every imaginary part.
-void CVornix::cftbsub(int n, double* a, double* w) {
-    int l = 2;
-    if (n > 16) {
-        cft1st(n, a, w);
-        l = 8;
-    }
-    while ((l << 3) < n) {
-        cftmdl(n, l, a, w);
-        l <<= 2;
-    }
-    if ((l << 3) == n)
-        LastTwoPasses(l, a, w[2], v2d{1.0, -1.0});
-    else
-        LastPass(n, l, a, v2d{1.0, -1.0});
-}
+void CVornix::cftbsub(int n, double* a, double* w) { vornix::ActiveKernels().passes[1](n, a, w); }
 
 // First radix-4 pass: span of one complex value, blocks of four.
-void CVornix::cft1st(int n, double* a, double* w) {
-    Bfly4Unit(a, 0, 2);
-    Bfly4Eighth(a, 8, 2, w[2]);
-    PassTail(n, 2, a, w);
-}
+void CVornix::cft1st(int n, double* a, double* w) { vornix::ActiveKernels().pass(2, a, w, 0, n); }
 
-void CVornix::cftmdl(int n, int l, double* a, double* w) {
-    const int m = l << 2;
-    for (int j = 0; j < l; j += 2) Bfly4Unit(a, j, l);
-    const double c45 = w[2];
-    for (int j = m; j < l + m; j += 2) Bfly4Eighth(a, j, l, c45);
-    PassTail(n, l, a, w);
-}
+void CVornix::cftmdl(int n, int l, double* a, double* w) { vornix::ActiveKernels().pass(l, a, w, 0, n); }
 
 void CVornix::rdft(int n, int isgn, double* a, int* ip, double* w) {
     int nw = ip[0];
