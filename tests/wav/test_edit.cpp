@@ -228,42 +228,5 @@ TEST_F(EditTest, AppendsFollowTheLastWholeFrame) {
     EXPECT_EQ(m_wav.GetN(W("ext.wav")), 3);
 }
 
-// A chunk after the data chunk: edits that would grow the data refuse, others keep the chunk.
-TEST_F(EditTest, TrailingChunkIsNeverSwallowed) {
-    const Bytes file = B().Chunk("fmt ", B::Fmt(1, 1, 8000, 2, 16)).Chunk("data", B::Samples16(Ramp(10)))
-                           .Chunk("LIST", Bytes(10, 't')).Build();
-    struct Case {
-        std::function<int(Covarne2005&, wchar_t*, double*)> edit;
-        int result;
-    };
-    const Case cases[] = {
-        {[](Covarne2005& w, wchar_t* p, double* x) { return w.SaveAdd(p, x, 1, 8000, 16); }, -1},
-        {[](Covarne2005& w, wchar_t* p, double*) { return w.AddSilence(p, 1); }, -1},
-        {[](Covarne2005& w, wchar_t* p, double* x) { return w.SaveOW(p, x, 9, 2, 8000, 16); }, -1},
-        {[](Covarne2005& w, wchar_t* p, double*) { return w.MakeSilence(p, 12, 1, 1, 8000, 16); }, -1},
-        {[](Covarne2005& w, wchar_t* p, double*) { return w.Insert(p, 3, 2); }, -1},
-        {[](Covarne2005& w, wchar_t* p, double*) { return w.Insert(p, 10, 1); }, -1},
-        {[](Covarne2005& w, wchar_t* p, double* x) { return w.SaveRep(p, x, 2, 1, 3, 8000, 16); }, -1},
-        {[](Covarne2005& w, wchar_t* p, double* x) { return w.SaveAdd(p, x, 0, 8000, 16); }, 10},
-        {[](Covarne2005& w, wchar_t* p, double*) { return w.Insert(p, 3, 0); }, 10},
-    };
-    for (const Case& c : cases) {
-        Write("t.wav", file);
-        EXPECT_EQ(c.edit(m_wav, W("t.wav"), m_x), c.result);
-        EXPECT_EQ(Read("t.wav"), file);
-    }
-    // An overwrite inside the data changes the frames only.
-    Write("t.wav", file);
-    EXPECT_EQ(m_wav.SaveOW(W("t.wav"), m_x, 8, 2, 8000, 16), 10);
-    Bytes expected = file;
-    expected[44 + 16] = expected[44 + 18] = 0xFF;
-    expected[44 + 17] = expected[44 + 19] = 0x07;
-    EXPECT_EQ(Read("t.wav"), expected);
-    // Delete still cuts what follows the data.
-    Write("t.wav", file);
-    EXPECT_EQ(m_wav.Delete(W("t.wav"), 0, 0), 10);
-    EXPECT_EQ(Read("t.wav"), B().Chunk("fmt ", B::Fmt(1, 1, 8000, 2, 16)).Chunk("data", B::Samples16(Ramp(10))).Build());
-}
-
 }  // namespace
 }  // namespace wavtest
