@@ -1,7 +1,11 @@
 // Edits in place: appending, overwriting, silence, sample rate; refusals.
 #include <functional>
 
+#include <csignal>
+
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "WavFixture.h"
 
@@ -226,6 +230,36 @@ TEST_F(EditTest, AppendsFollowTheLastWholeFrame) {
     Write("ext.wav", B().Chunk("fmt ", B::Extensible(1, 8000, 16, true)).Chunk("data", B::Samples16({5})).Build());
     EXPECT_EQ(m_wav.AddSilence(W("ext.wav"), 2), 3);
     EXPECT_EQ(m_wav.GetN(W("ext.wav")), 3);
+}
+
+}  // namespace
+}  // namespace wavtest
+
+namespace wavtest {
+namespace {
+
+// A file created through a dangling symbolic link that cannot be completed goes
+// again; the link, which is the user's, stays.
+TEST_F(EditTest, FailedCreationThroughADanglingLinkRemovesOnlyTheTarget) {
+    ASSERT_EQ(symlink(Path("target.wav").c_str(), Path("link.wav").c_str()), 0);
+    std::vector<double> x(100000, 0.25);
+    struct rlimit saved;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit = saved;
+    limit.rlim_cur = 50000;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    const int added = m_wav.SaveAdd(W("link.wav"), x.data(), 100000, 8000, 16);
+    const int overwritten = m_wav.SaveOW(W("link.wav"), x.data(), 10, 100000, 8000, 16);
+    m_wav.Save(W("link.wav"), x.data(), 100000, 8000);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(added, -1);
+    EXPECT_EQ(overwritten, -1);
+    struct stat st;
+    EXPECT_EQ(lstat(Path("link.wav").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_FALSE(Exists("target.wav"));
 }
 
 }  // namespace

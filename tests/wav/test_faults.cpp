@@ -291,3 +291,40 @@ TEST_F(FaultTest, FileSizeLimitStopsAWritePartWay) {
 
 }  // namespace
 }  // namespace wavtest
+
+namespace wavtest {
+namespace {
+
+// A load that fails leaves the caller's arrays as they were.
+TEST_F(FaultTest, FailedLoadLeavesTheArraysUntouched) {
+    std::vector<double> l(kFrames), r(kFrames);
+    std::vector<short> sl(kFrames), sr(kFrames);
+    for (long long k = 1;; ++k) {
+        std::fill(l.begin(), l.end(), 7.0);
+        std::fill(r.begin(), r.end(), 7.0);
+        std::fill(sl.begin(), sl.end(), 7);
+        std::fill(sr.begin(), sr.end(), 7);
+        faults::Arm(k);
+        const int got = m_wav.Load(W("orig.wav"), 1000, kFrames, l.data(), r.data());
+        const int error = m_wav.GetLastError(nullptr, 0);
+        const int gotShort = m_wav.Load(W("orig.wav"), 1000, kFrames, sl.data(), sr.data());
+        const long long calls = faults::Calls();
+        faults::Arm(0);
+        SCOPED_TRACE("call " + std::to_string(k) + " fails");
+        if (got == 0) {
+            EXPECT_TRUE(std::all_of(l.begin(), l.end(), [](double v) { return v == 7.0; }));
+            EXPECT_TRUE(std::all_of(r.begin(), r.end(), [](double v) { return v == 7.0; }));
+            EXPECT_NE(error, 0);
+        }
+        if (gotShort == 0) {
+            EXPECT_TRUE(std::all_of(sl.begin(), sl.end(), [](short v) { return v == 7; }));
+        }
+        if (calls < k) {
+            EXPECT_EQ(got, 4 * (kFrames - 1000));
+            break;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace wavtest
