@@ -2,7 +2,9 @@
 #include "covarne/Covarne2005.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <memory>
 #include <string>
 
@@ -44,8 +46,11 @@ Covarne2005::Covarne2005()
       m_pWinLeft(nullptr),
       m_pWinRight(nullptr),
       m_pState(nullptr) {
-    std::unique_ptr<unsigned char[]> zero(new unsigned char[kBlockBytes]());
+    // calloc: the system's zero pages serve the zero block without being touched.
+    std::unique_ptr<unsigned char, void (*)(void*)> zero(static_cast<unsigned char*>(std::calloc(kBlockBytes, 1)),
+                                                        std::free);
     std::unique_ptr<unsigned char[]> copy(new unsigned char[kBlockBytes]);
+    if (!zero) throw std::bad_alloc();
     m_pState = new detail::State();
     m_pZeroBlock = zero.release();
     m_pCopyBuffer = copy.release();
@@ -58,7 +63,7 @@ Covarne2005::Covarne2005(const Covarne2005& other) : Covarne2005() {
 
 Covarne2005::~Covarne2005() {
     UnMount();
-    delete[] m_pZeroBlock;
+    std::free(m_pZeroBlock);
     delete[] m_pCopyBuffer;
     delete m_pState;
 }

@@ -72,8 +72,7 @@ long long Access::Create(Covarne2005& w, const std::string& path, const double* 
     }
     Error(w).System("cannot write the file", errno);
     // Only what this call created goes: through a symbolic link, its target.
-    if (file.IsOpen()) platform::RemoveCreated(path, file);
-    else platform::Remove(path);
+    platform::RemoveCreated(path, file);
     return -1;
 }
 

@@ -63,11 +63,11 @@ int LoadRange(Covarne2005& w, const wchar_t* path, int start, int count, T* left
     if (codec != nullptr && codec->readDouble != nullptr) {
         bytes = frames * in.blockAlign;
         const Work work = Access::WorkOf(w);
-        std::unique_ptr<unsigned char[]> big;
+        std::unique_ptr<platform::Scratch> big;
         unsigned char* buffer = work.copy;
         if (bytes > work.size) {
-            big.reset(new unsigned char[bytes]);
-            buffer = big.get();
+            big.reset(new platform::Scratch(bytes));
+            buffer = big->Data();
         }
         const long long got = file.ReadAt(in.At(start), buffer, bytes);
         if (got < 0) return Access::Error(w).System("cannot read the file", errno), 0;

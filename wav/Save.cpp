@@ -83,7 +83,6 @@ void Covarne2005::Save(const wchar_t* path, double* left, double* right, int fra
         return;
     }
     m_pState->error.System(touched ? "cannot write the file" : "cannot make room for the file", errno);
-    const int error = m_pState->error.Code();
     // What the call created does not stay; an old file that was already overwritten is
     // emptied, which no reader takes for a WAV file.
     if (!existed) {
@@ -92,7 +91,6 @@ void Covarne2005::Save(const wchar_t* path, double* left, double* right, int fra
         file.Truncate(0);
     }
     file.Close();
-    (void)error;
 }
 
 void Covarne2005::Save(const wchar_t* path, double* left, double* right, int frames, int sampleRate) {

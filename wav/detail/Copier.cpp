@@ -10,6 +10,10 @@ namespace detail {
 
 using platform::File;
 
+namespace {
+constexpr long long kKernelStep = 65536;
+}  // namespace
+
 bool WriteZeros(File& file, long long at, long long bytes, const Work& work) {
     if (bytes < 0) return false;
     while (bytes > 0) {
@@ -73,17 +77,20 @@ bool MoveWithin(File& file, long long from, long long to, long long bytes, const
         if (got < n) std::memset(work.copy + got, 0, static_cast<size_t>(n - got));
         return file.WriteAt(dst, work.copy, n);
     };
+    // Steps no longer than the distance let the kernel copy each one (the ranges do
+    // not overlap); a short distance would make too many of them.
+    const long long distance = to > from ? to - from : from - to;
+    const long long step = distance >= kKernelStep ? std::min(work.size, distance) : work.size;
     if (to < from) {
         for (long long done = 0; done < bytes;) {
-            const long long n = std::min(work.size, bytes - done);
+            const long long n = std::min(step, bytes - done);
             if (!pass(from + done, to + done, n)) return false;
             done += n;
         }
         return true;
     }
-    const long long step = std::min(work.size, to - from);
     for (long long left = bytes; left > 0;) {
-        const long long n = std::min(step, left);
+        const long long n = std::min(std::min(step, distance), left);
         left -= n;
         if (!pass(from + left, to + left, n)) return false;
     }

@@ -5,9 +5,11 @@
 #include <cstring>
 #include <locale>
 #include <stdexcept>
+#include <new>
 #include <type_traits>
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -234,13 +236,15 @@ bool Remove(const std::string& path) {
 bool RemoveCreated(const std::string& path, File& file) {
     if (Fault("Remove")) return false;
     struct stat link, mine;
-    if (::lstat(path.c_str(), &link) != 0 || ::fstat(file.Descriptor(), &mine) != 0) return false;
+    if (::lstat(path.c_str(), &link) != 0) return false;
     if (!S_ISLNK(link.st_mode)) return ::unlink(path.c_str()) == 0;
     // Created through a symbolic link: the file is the link's target; the link is the user's.
     char* target = ::realpath(path.c_str(), nullptr);
     if (target == nullptr) return false;
+    // While the file is open, only the very file it names goes.
     struct stat st;
-    const bool same = ::stat(target, &st) == 0 && st.st_dev == mine.st_dev && st.st_ino == mine.st_ino;
+    const bool same = !file.IsOpen() || (::fstat(file.Descriptor(), &mine) == 0 && ::stat(target, &st) == 0 &&
+                                         st.st_dev == mine.st_dev && st.st_ino == mine.st_ino);
     const bool removed = same && ::unlink(target) == 0;
     std::free(target);
     return removed;
@@ -265,6 +269,17 @@ bool File::OpenTemp(char* name, int room) {
     }
     m_fd = fd;
     return true;
+}
+
+Scratch::Scratch(long long bytes) : m_bytes(bytes) {
+    void* p = ::mmap(nullptr, static_cast<size_t>(bytes), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) throw std::bad_alloc();
+    ::madvise(p, static_cast<size_t>(bytes), MADV_HUGEPAGE);  // a hint: without huge pages it still works
+    m_data = static_cast<unsigned char*>(p);
+}
+
+Scratch::~Scratch() {
+    ::munmap(m_data, static_cast<size_t>(m_bytes));
 }
 
 bool ToUtf8(const wchar_t* path, std::string* out) {

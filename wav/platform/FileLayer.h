@@ -72,8 +72,8 @@ enum class Entry { Missing, File, Directory, Unknown };
 // What the path names. Unknown when the system cannot tell (no permission, ...).
 Entry Lookup(const std::string& path);
 bool Remove(const std::string& path);
-// Removes the file `file` was opened on, which the caller created under `path`: the
-// target when `path` is a symbolic link, never the link itself.
+// Removes the file the caller created under `path` (and opened as `file`, which may be
+// closed by now): the target when `path` is a symbolic link, never the link itself.
 bool RemoveCreated(const std::string& path, File& file);
 
 #ifdef COVARNE_FAULTS
@@ -89,6 +89,22 @@ const char* Failed();            // name of the call that was made to fail, or "
 void KernelCopy(bool allowed);   // false: CopyRange reports kCopyUnsupported
 }  // namespace faults
 #endif
+
+// Scratch memory for a large read, in huge pages where the system has them (a read
+// into fresh small pages spends most of its time faulting them in). Throws
+// std::bad_alloc when there is no memory.
+class Scratch {
+public:
+    explicit Scratch(long long bytes);
+    ~Scratch();
+    Scratch(const Scratch&) = delete;
+    Scratch& operator=(const Scratch&) = delete;
+    unsigned char* Data() const { return m_data; }
+
+private:
+    unsigned char* m_data = nullptr;
+    long long m_bytes = 0;
+};
 
 // UTF-8 form of a wide path. False for a null path or a character that has none.
 bool ToUtf8(const wchar_t* path, std::string* out);
