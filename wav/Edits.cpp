@@ -41,6 +41,14 @@ int Access::OpenForEdit(Covarne2005& w, const std::string& path, File* file, int
     return 1;
 }
 
+bool Access::OpenExisting(Covarne2005& w, const wchar_t* path, File* file, int channels, int bits) {
+    std::string p;
+    if (!Path(w, path, &p)) return false;
+    const int open = OpenForEdit(w, p, file, channels, bits);
+    if (open == 0) Refuse(w, kMissing, "no such file");
+    return open > 0;
+}
+
 long long Access::Create(Covarne2005& w, const std::string& path, const double* left, const double* right,
                          int channels, int bits, int rate, long long leading, long long frames) {
     const Codec* codec = CodecFor(bits);
@@ -126,12 +134,8 @@ int Covarne2005::SaveAdd(wchar_t* path, double* samples, int frames, int sampleR
 
 int Covarne2005::AddSilence(wchar_t* path, int frames) {
     if (frames < 0) return Access::Refuse(*this, detail::kArgument, "a negative frame count");
-    std::string p;
     File file;
-    if (!Access::Path(*this, path, &p)) return -1;
-    const int open = Access::OpenForEdit(*this, p, &file, 0, 0);
-    if (open < 0) return -1;
-    if (open == 0) return Access::Refuse(*this, detail::kMissing, "no such file");
+    if (!Access::OpenExisting(*this, path, &file, 0, 0)) return -1;
     Change c;
     c.at = Access::Last(*this).frames;
     c.silence = frames;
@@ -192,12 +196,8 @@ int Covarne2005::MakeSilence(wchar_t* path, int start, int count, short channels
 
 int Covarne2005::SaveSr(wchar_t* path, int sampleRate) {
     if (sampleRate <= 0) return Access::Refuse(*this, detail::kArgument, "the rate must be above 0");
-    std::string p;
     File file;
-    if (!Access::Path(*this, path, &p)) return -1;
-    const int open = Access::OpenForEdit(*this, p, &file, 0, 0);
-    if (open < 0) return -1;
-    if (open == 0) return Access::Refuse(*this, detail::kMissing, "no such file");
+    if (!Access::OpenExisting(*this, path, &file, 0, 0)) return -1;
     const detail::Inspection& in = Access::Last(*this);
     const long long at = in.fmtBody + 4;  // sample rate, then byte rate
     unsigned char b[8];
@@ -224,12 +224,8 @@ int Covarne2005::SaveSr(wchar_t* path, int sampleRate) {
 
 int Covarne2005::Insert(wchar_t* path, int start, int count) {
     if (start < 0 || count < 0) return Access::Refuse(*this, detail::kArgument, kNegative);
-    std::string p;
     File file;
-    if (!Access::Path(*this, path, &p)) return -1;
-    const int open = Access::OpenForEdit(*this, p, &file, 0, 0);
-    if (open < 0) return -1;
-    if (open == 0) return Access::Refuse(*this, detail::kMissing, "no such file");
+    if (!Access::OpenExisting(*this, path, &file, 0, 0)) return -1;
     const long long n = Access::Last(*this).frames;
     Change c;
     c.at = std::min<long long>(start, n);
@@ -241,12 +237,8 @@ int Covarne2005::Insert(wchar_t* path, int start, int count) {
 
 int Covarne2005::Delete(wchar_t* path, int start, int count) {
     if (start < 0 || count < 0) return Access::Refuse(*this, detail::kArgument, kNegative);
-    std::string p;
     File file;
-    if (!Access::Path(*this, path, &p)) return -1;
-    const int open = Access::OpenForEdit(*this, p, &file, 0, 0);
-    if (open < 0) return -1;
-    if (open == 0) return Access::Refuse(*this, detail::kMissing, "no such file");
+    if (!Access::OpenExisting(*this, path, &file, 0, 0)) return -1;
     const long long n = Access::Last(*this).frames;
     if (start >= n)
         return Access::Refuse(*this, detail::kRange,
@@ -269,12 +261,8 @@ int Covarne2005::SaveRep(wchar_t* path, double* left, double* right, int start, 
     if (codec == nullptr || codec->write == nullptr)
         return Access::Refuse(*this, detail::kDepth,
                               detail::Format("%d-bit samples are not written; 8 and 16 bits are", bits));
-    std::string p;
     File file;
-    if (!Access::Path(*this, path, &p)) return -1;
-    const int open = Access::OpenForEdit(*this, p, &file, right != nullptr ? 2 : 1, bits);
-    if (open < 0) return -1;
-    if (open == 0) return Access::Refuse(*this, detail::kMissing, "no such file");
+    if (!Access::OpenExisting(*this, path, &file, right != nullptr ? 2 : 1, bits)) return -1;
     const long long n = Access::Last(*this).frames;
     if (d < 0 && start >= n)
         return Access::Refuse(*this, detail::kRange,

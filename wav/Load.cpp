@@ -38,8 +38,10 @@ void Deliver(const detail::Codec& codec, const unsigned char* in, long long fram
 namespace covarne {
 namespace detail {
 
-// Both overloads of Load: the range is read whole before any array is written, so
-// that a failure leaves the arrays as they were.
+// Both overloads of Load. The range is read a work block at a time and converted
+// from it. A read that fails after the first block ends the load as the end of the
+// file would: the frames read so far are delivered and counted, the rest of the
+// range is zero-filled. A load that delivers nothing leaves the arrays untouched.
 template <typename T>
 int LoadRange(Covarne2005& w, const wchar_t* path, int start, int count, T* left, T* right) {
     std::string p;
@@ -55,25 +57,31 @@ int LoadRange(Covarne2005& w, const wchar_t* path, int start, int count, T* left
     if (start < 0 || count < 0) return Access::Refuse(w, kArgument, "a negative start or count"), 0;
     if (start > in.frames)
         return Access::Refuse(w, kRange, Format("frame %d is past the end (%lld frames)", start, in.frames)), 0;
-    const long long frames = std::min<long long>(count, in.frames - start);
+    long long frames = std::min<long long>(count, in.frames - start);
     if (frames <= 0) return 0;
     if (in.channels != 2) right = nullptr;
     const Codec* codec = CodecFor(in.bits);
     long long bytes = 0;
     if (codec != nullptr && codec->readDouble != nullptr) {
-        bytes = frames * in.blockAlign;
         const Work work = Access::WorkOf(w);
-        std::unique_ptr<platform::Scratch> big;
-        unsigned char* buffer = work.copy;
-        if (bytes > work.size) {
-            big.reset(new platform::Scratch(bytes));
-            buffer = big->Data();
+        const long long perPass = work.size / in.blockAlign;
+        for (long long done = 0; done < frames;) {
+            const long long n = std::min(perPass, frames - done);
+            const long long want = n * in.blockAlign;
+            const long long got = file.ReadAt(in.At(start + done), work.copy, want);
+            if (got < 0) {
+                Access::Error(w).System("cannot read the file", errno);
+                if (done == 0) return 0;
+                frames = done;
+                break;
+            }
+            // A file shorter than its header says: the missing bytes read as zeros.
+            if (got < want) std::memset(work.copy + got, 0, static_cast<size_t>(want - got));
+            Deliver(*codec, work.copy, n, in.blockAlign, left == nullptr ? nullptr : left + done,
+                    right == nullptr ? nullptr : right + done);
+            done += n;
         }
-        const long long got = file.ReadAt(in.At(start), buffer, bytes);
-        if (got < 0) return Access::Error(w).System("cannot read the file", errno), 0;
-        // A file shorter than its header says: the missing bytes read as zeros.
-        if (got < bytes) std::memset(buffer + got, 0, static_cast<size_t>(bytes - got));
-        Deliver(*codec, buffer, frames, in.blockAlign, left, right);
+        bytes = frames * in.blockAlign;
     } else {
         Access::Refuse(w, kDepth, Format("%d-bit samples are not converted; 8 and 16 bits are", in.bits));
     }

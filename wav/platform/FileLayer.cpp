@@ -5,11 +5,9 @@
 #include <cstring>
 #include <locale>
 #include <stdexcept>
-#include <new>
 #include <type_traits>
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -100,42 +98,6 @@ bool File::Seek(long long position) {
 long long File::Tell() {
     if (m_fd < 0 || Fault("Tell")) return -1;
     return static_cast<long long>(::lseek(m_fd, 0, SEEK_CUR));
-}
-
-long long File::Read(void* buffer, long long bytes) {
-    if (m_fd < 0 || bytes < 0 || Fault("Read")) return -1;
-    auto* p = static_cast<unsigned char*>(buffer);
-    long long done = 0;
-    while (done < bytes) {
-        ssize_t n = ::read(m_fd, p + done, static_cast<size_t>(bytes - done));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return -1;
-        }
-        if (n == 0) break;
-        done += n;
-    }
-    return done;
-}
-
-bool File::Write(const void* buffer, long long bytes) {
-    if (m_fd < 0 || bytes < 0) return false;
-    auto* p = static_cast<const unsigned char*>(buffer);
-    long long done = 0;
-    // An injected failure of a large write stops it half-way.
-    const bool fault = Fault("Write");
-    if (fault) bytes = bytes > 4096 ? bytes / 2 : 0;
-    while (done < bytes) {
-        ssize_t n = ::write(m_fd, p + done, static_cast<size_t>(bytes - done));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (n == 0) return false;
-        done += n;
-    }
-    if (fault) errno = EIO;
-    return !fault;
 }
 
 bool File::Truncate(long long length) {
@@ -269,17 +231,6 @@ bool File::OpenTemp(char* name, int room) {
     }
     m_fd = fd;
     return true;
-}
-
-Scratch::Scratch(long long bytes) : m_bytes(bytes) {
-    void* p = ::mmap(nullptr, static_cast<size_t>(bytes), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) throw std::bad_alloc();
-    ::madvise(p, static_cast<size_t>(bytes), MADV_HUGEPAGE);  // a hint: without huge pages it still works
-    m_data = static_cast<unsigned char*>(p);
-}
-
-Scratch::~Scratch() {
-    ::munmap(m_data, static_cast<size_t>(m_bytes));
 }
 
 bool ToUtf8(const wchar_t* path, std::string* out) {

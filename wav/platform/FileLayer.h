@@ -43,13 +43,11 @@ public:
     bool Seek(long long position);
     // The current position, or -1.
     long long Tell();
-    // Reads up to `bytes` bytes at the current position. Fewer only at the end of the file; -1 on error.
-    long long Read(void* buffer, long long bytes);
-    // Writes all `bytes` bytes at the current position, or reports false.
-    bool Write(const void* buffer, long long bytes);
     bool Truncate(long long length);
-    // Exactly `bytes` bytes at `position` (no seek); -1 on an error, fewer at the end of the file.
+    // Up to `bytes` bytes at `position` (the file position stays): fewer only at the
+    // end of the file, -1 on an error.
     long long ReadAt(long long position, void* buffer, long long bytes);
+    // All `bytes` bytes at `position`, or false.
     bool WriteAt(long long position, const void* buffer, long long bytes);
     // Makes sure the blocks from `from` to `to` exist without changing the length, so that
     // later writes there cannot run out of room. True where the file system cannot reserve.
@@ -89,22 +87,6 @@ const char* Failed();            // name of the call that was made to fail, or "
 void KernelCopy(bool allowed);   // false: CopyRange reports kCopyUnsupported
 }  // namespace faults
 #endif
-
-// Scratch memory for a large read, in huge pages where the system has them (a read
-// into fresh small pages spends most of its time faulting them in). Throws
-// std::bad_alloc when there is no memory.
-class Scratch {
-public:
-    explicit Scratch(long long bytes);
-    ~Scratch();
-    Scratch(const Scratch&) = delete;
-    Scratch& operator=(const Scratch&) = delete;
-    unsigned char* Data() const { return m_data; }
-
-private:
-    unsigned char* m_data = nullptr;
-    long long m_bytes = 0;
-};
 
 // UTF-8 form of a wide path. False for a null path or a character that has none.
 bool ToUtf8(const wchar_t* path, std::string* out);
