@@ -1,7 +1,8 @@
 // Covarne: reads, writes and edits 8- and 16-bit PCM RIFF/WAVE files.
 //
 // Every member that touches a file takes its path, opens the file and closes it
-// again before it returns. Queries answer 0 and edits -1 on failure.
+// again before it returns. Queries answer 0 and edits -1 on failure; GetLastError
+// then tells why.
 #ifndef COVARNE_COVARNE2005_H
 #define COVARNE_COVARNE2005_H
 
