@@ -161,7 +161,8 @@ void CheckAfter(Covarne2005& wav, const Scratch& s, const View& before, const By
     const long long end = std::min<long long>(after.length, after.offset + dataSize + (dataSize & 1));
     const long long suffix = after.length - end;
     FUZZ_CHECK(suffix <= before.length);
-    const bool cues = movesCues && std::search(raw.begin(), raw.end(), "cue ", "cue " + 4) != raw.end();
+    static const char kCue[] = "cue ";
+    const bool cues = movesCues && std::search(raw.begin(), raw.end(), kCue, kCue + 4) != raw.end();
     if (!cues) FUZZ_CHECK(std::equal(b.end() - suffix, b.end(), raw.end() - suffix));
     const size_t a = static_cast<size_t>(after.align);
     for (int i = 0; i < e.frames; ++i) {

@@ -100,9 +100,22 @@ COVARNE_CLONES void Read16Short(const unsigned char* in, long long frames, int b
     Read16<short>(in, frames, blockAlign, left, right);
 }
 
+// The table holds plain functions that call the cloned ones: the address of a
+// cloned function in initialised data would be resolved while the library is still
+// being loaded, before sanitizer runtimes are ready.
+void Read16DoubleEntry(const unsigned char* in, long long frames, int blockAlign, double* left, double* right) {
+    Read16Double(in, frames, blockAlign, left, right);
+}
+void Read16ShortEntry(const unsigned char* in, long long frames, int blockAlign, short* left, short* right) {
+    Read16Short(in, frames, blockAlign, left, right);
+}
+void Write16Entry(unsigned char* out, const double* left, const double* right, long long frames, int blockAlign) {
+    Write16(out, left, right, frames, blockAlign);
+}
+
 const Codec kCodecs[] = {
     {8, Read8<double>, Read8<short>, Write8},
-    {16, Read16Double, Read16Short, Write16},
+    {16, Read16DoubleEntry, Read16ShortEntry, Write16Entry},
 };
 
 }  // namespace
