@@ -41,6 +41,12 @@ int Access::OpenForEdit(Covarne2005& w, const std::string& path, File* file, int
     return 1;
 }
 
+bool Access::Writable(Covarne2005& w, int bits) {
+    if (CanWrite(bits)) return true;
+    Refuse(w, kDepth, Format("%d-bit samples are not written; 8 and 16 bits are", bits));
+    return false;
+}
+
 bool Access::OpenExisting(Covarne2005& w, const wchar_t* path, File* file, int channels, int bits) {
     std::string p;
     if (!Path(w, path, &p)) return false;
@@ -51,9 +57,8 @@ bool Access::OpenExisting(Covarne2005& w, const wchar_t* path, File* file, int c
 
 long long Access::Create(Covarne2005& w, const std::string& path, const double* left, const double* right,
                          int channels, int bits, int rate, long long leading, long long frames) {
+    if (left != nullptr && !Writable(w, bits)) return -1;
     const Codec* codec = CodecFor(bits);
-    if (left != nullptr && (codec == nullptr || codec->write == nullptr))
-        return Refuse(w, kDepth, Format("%d-bit samples are not written; 8 and 16 bits are", bits));
     tagWAVEFILEHEADER2005 h;
     const long long total = leading + frames;
     if (total * ((bits / 8) * channels) > kMaxData - 36)
@@ -108,10 +113,8 @@ int Result(long long r) { return r < 0 ? -1 : static_cast<int>(r); }
 int Covarne2005::SaveAdd(wchar_t* path, double* left, double* right, int frames, int sampleRate, short bits) {
     if (frames < 0 || (frames > 0 && left == nullptr))
         return Access::Refuse(*this, detail::kArgument, "a negative frame count, or no samples");
+    if (!Access::Writable(*this, bits)) return -1;
     const detail::Codec* codec = detail::CodecFor(bits);
-    if (codec == nullptr || codec->write == nullptr)
-        return Access::Refuse(*this, detail::kDepth,
-                              detail::Format("%d-bit samples are not written; 8 and 16 bits are", bits));
     const int channels = right != nullptr ? 2 : 1;
     std::string p;
     File file;
@@ -146,10 +149,8 @@ int Covarne2005::_save_over_write(wchar_t* path, double* left, double* right, in
                                   short bits, bool write) {
     if (start < 0 || count < 0) return Access::Refuse(*this, detail::kArgument, kNegative);
     if (write && count > 0 && left == nullptr) return Access::Refuse(*this, detail::kArgument, "no samples given");
+    if (write && !Access::Writable(*this, bits)) return -1;
     const detail::Codec* codec = detail::CodecFor(bits);
-    if (write && (codec == nullptr || codec->write == nullptr))
-        return Access::Refuse(*this, detail::kDepth,
-                              detail::Format("%d-bit samples are not written; 8 and 16 bits are", bits));
     const int channels = right != nullptr ? 2 : 1;
     if (!write) left = right = nullptr;
     std::string p;
@@ -257,10 +258,8 @@ int Covarne2005::SaveRep(wchar_t* path, double* left, double* right, int start, 
     if (newFrames > 0 && left == nullptr) return Access::Refuse(*this, detail::kArgument, "no samples given");
     const long long d = static_cast<long long>(newFrames) - oldFrames;
     if (d == 0) return _save_over_write(path, left, right, start, newFrames, sampleRate, bits, true);
+    if (!Access::Writable(*this, bits)) return -1;
     const detail::Codec* codec = detail::CodecFor(bits);
-    if (codec == nullptr || codec->write == nullptr)
-        return Access::Refuse(*this, detail::kDepth,
-                              detail::Format("%d-bit samples are not written; 8 and 16 bits are", bits));
     File file;
     if (!Access::OpenExisting(*this, path, &file, right != nullptr ? 2 : 1, bits)) return -1;
     const long long n = Access::Last(*this).frames;

@@ -62,7 +62,7 @@ int LoadRange(Covarne2005& w, const wchar_t* path, int start, int count, T* left
     if (in.channels != 2) right = nullptr;
     const Codec* codec = CodecFor(in.bits);
     long long bytes = 0;
-    if (codec != nullptr && codec->readDouble != nullptr) {
+    if (CanRead(in.bits)) {
         const Work work = Access::WorkOf(w);
         const long long perPass = work.size / in.blockAlign;
         for (long long done = 0; done < frames;) {

@@ -19,11 +19,8 @@ void Covarne2005::MakeImage(unsigned char* image, double* left, double* right, i
         return;
     }
     const int bits = header->bitsPerSample;
+    if (!Access::Writable(*this, bits)) return;
     const detail::Codec* codec = detail::CodecFor(bits);
-    if (codec == nullptr || codec->write == nullptr) {
-        Access::Refuse(*this, detail::kDepth, detail::Format("%d-bit samples are not written; 8 and 16 bits are", bits));
-        return;
-    }
     // A frame must have room for the samples written into it.
     if (header->blockAlign < (bits / 8) * (right != nullptr ? 2 : 1)) {
         Access::Refuse(*this, detail::kBadLayout, "the header's frames have no room for the samples");
@@ -45,11 +42,8 @@ void Covarne2005::Save(const wchar_t* path, double* left, double* right, int fra
         Access::Refuse(*this, detail::kArgument, "a negative frame count, or no samples");
         return;
     }
+    if (!Access::Writable(*this, bits)) return;
     const detail::Codec* codec = detail::CodecFor(bits);
-    if (codec == nullptr || codec->write == nullptr) {
-        Access::Refuse(*this, detail::kDepth, detail::Format("%d-bit samples are not written; 8 and 16 bits are", bits));
-        return;
-    }
     tagWAVEFILEHEADER2005 h;
     MakeHeader(&h, frames, right != nullptr ? 2 : 1, static_cast<short>(bits), sampleRate);
     const long long length = static_cast<long long>(sizeof h) + static_cast<long long>(frames) * h.blockAlign;

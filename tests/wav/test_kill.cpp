@@ -17,7 +17,7 @@ namespace wavtest {
 namespace {
 
 constexpr int kFrames = 8000000;  // one channel, 16 bits: 16 MB of samples
-constexpr int kKills = 8;          // per edit
+constexpr int kKills = 6;          // per edit
 
 struct KillCase {
     const char* name;

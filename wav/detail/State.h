@@ -40,6 +40,8 @@ struct Access {
     // holds, a data chunk, and (channels > 0) the caller's channels and bits. 1 when
     // open, 0 when nothing has the name (missing), -1 refused with the reason.
     static int OpenForEdit(Covarne2005& w, const std::string& path, platform::File* file, int channels, int bits);
+    // True when `bits`-bit samples can be written, else false with the reason.
+    static bool Writable(Covarne2005& w, int bits);
     // OpenForEdit on a wide path whose file must exist.
     static bool OpenExisting(Covarne2005& w, const wchar_t* path, platform::File* file, int channels, int bits);
     // Creates `path` with a canonical header and `leading` silent frames followed by
