@@ -22,7 +22,6 @@ namespace detail = covarne::detail;
 namespace {
 
 constexpr int kBlockBytes = 1000000;
-constexpr int kPathRoom = 260;
 
 char g_szVersionNumeric[] = "100";
 char g_szVersionText[] = "1.0";
@@ -86,7 +85,7 @@ Covarne2005& Covarne2005::operator=(const Covarne2005& other) {
     m_nDataOffset = other.m_nDataOffset;
     m_nFrames = other.m_nFrames;
     m_hdrLast = other.m_hdrLast;
-    std::copy(other.m_szMountPath, other.m_szMountPath + kPathRoom, m_szMountPath);
+    std::copy(other.m_szMountPath, other.m_szMountPath + detail::kPathRoom, m_szMountPath);
     m_hdrMount = other.m_hdrMount;
     m_nMountFrames = other.m_nMountFrames;
     m_nWinFirst = other.m_nWinFirst;

@@ -18,7 +18,6 @@ namespace detail = covarne::detail;
 namespace {
 
 constexpr int kWindowFrames = 100000;
-constexpr int kPathRoom = 260;
 
 template <typename T>
 void Deliver(const detail::Codec& codec, const unsigned char* in, long long frames, int align, T* left, T* right);
@@ -115,7 +114,7 @@ bool Covarne2005::_path_exist(wchar_t* path, bool wantDirectory) {
 bool Covarne2005::Mount(wchar_t* path) {
     if (path == nullptr) return Access::Refuse(*this, detail::kNoPath, "no path given"), false;
     if (m_szMountPath[0] != 0) return Access::Refuse(*this, detail::kMounted, "a file is already mounted"), false;
-    if (std::wcslen(path) >= static_cast<size_t>(kPathRoom))
+    if (std::wcslen(path) >= static_cast<size_t>(detail::kPathRoom))
         return Access::Refuse(*this, detail::kNoPath, "the path is longer than 259 characters"), false;
     tagWAVEFILEHEADER2005 h;
     if (GetWaveInfo(path, &h) == 0) return false;
@@ -138,7 +137,7 @@ bool Covarne2005::Mount(wchar_t* path) {
 void Covarne2005::UnMount() {
     delete[] m_pWinLeft;
     delete[] m_pWinRight;
-    std::fill(m_szMountPath, m_szMountPath + kPathRoom, L'\0');
+    std::fill(m_szMountPath, m_szMountPath + detail::kPathRoom, L'\0');
     m_hdrMount = tagWAVEFILEHEADER2005();
     m_nMountFrames = 0;
     m_nWinCapacity = 0;

@@ -14,6 +14,8 @@
 namespace covarne {
 namespace detail {
 
+constexpr int kPathRoom = 260;  // characters of the mounted file's path, its terminator included
+
 struct State {
     LastError error;
     Inspection last;  // the last inspection, whole
