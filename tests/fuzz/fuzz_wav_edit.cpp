@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -218,6 +219,7 @@ void RunEdit(Covarne2005& wav, const Scratch& s, const Bytes& file, Edit edit, c
     }
     case kSaveSr: {
         result = wav.SaveSr(p, g.count + 1);
+        FUZZ_CHECK((result == -1) == (wav.GetLastError(nullptr, 0) != 0));
         FUZZ_CHECK(s.TempFolderEmpty());
         const Bytes b = s.Get();
         FUZZ_CHECK(b.size() == raw.size());
@@ -273,6 +275,11 @@ void RunEdit(Covarne2005& wav, const Scratch& s, const Bytes& file, Edit edit, c
     }
     case kEdits: break;
     }
+    // A refusal says why; a success leaves no reason behind.
+    wchar_t text[8];
+    const int code = wav.GetLastError(text, 8);
+    FUZZ_CHECK(result == -1 ? code > 0 : code == 0);
+    FUZZ_CHECK(std::wcslen(text) < 8);
     FUZZ_CHECK(s.TempFolderEmpty());
     if (result == -1) {
         // A refusal before the file is touched: it is as it was. (Without faults of
