@@ -16,8 +16,8 @@ TEST_FUZZ_SECONDS ?= 30
 
 # Debian packages: what builds and tests the kit, what the benchmarks compare with.
 PKGS_BUILD = cmake g++ make pkg-config libgtest-dev libgmock-dev libasound2-dev \
-             python3 sox clang libclang-rt-14-dev
-PKGS_BENCH = libbenchmark-dev libsndfile1-dev libfftw3-dev libkissfft-dev
+             python3 sox clang libclang-rt-14-dev ffmpeg python3-soundfile
+PKGS_BENCH = libbenchmark-dev libsndfile1-dev libfftw3-dev libkissfft-dev strace
 PKGS_PACKAGE = dpkg-dev lintian file binutils man-db
 
 CMAKE_FLAGS ?=

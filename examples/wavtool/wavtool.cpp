@@ -1,6 +1,6 @@
 // wavtool: edits WAV files from a shell, one subcommand a member of the WAV
-// library. Every edit is checked against the file before the library is asked,
-// so a refused edit leaves the file as it was.
+// library. Ranges are checked against the file before the library is asked; what
+// the library refuses it refuses for a reason, which wavtool passes on.
 #include <covarne/Covarne2005.h>
 
 #include <algorithm>
@@ -14,7 +14,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -139,66 +138,26 @@ struct Wav {
   tagWAVEFILEHEADER2005 header{};
   int offset = 0;  // data offset
   int frames = 0;
-  long long trailing = 0;  // bytes after the last whole frame
 };
+
+// The library's reason for its last refusal, on standard error.
+void LibraryReason(Covarne2005& lib, const char* name) {
+  wchar_t text[256];
+  lib.GetLastError(text, 256);
+  Message(name, "%ls", text);
+}
 
 // Opens `name` as a usable WAV file, or says why it is not one.
 bool Inspect(Covarne2005& lib, const char* name, Wav* wav) {
-  namespace fs = std::filesystem;
   wav->name = name;
   if (!WidePath(name, &wav->path)) return false;
-  std::error_code ec;
-  const fs::file_status st = fs::status(name, ec);
-  if (!fs::exists(st)) {
-    Message(name, "%s", ec && ec != std::errc::no_such_file_or_directory ? ec.message().c_str()
-                                                                          : "no such file");
-    return false;
-  }
-  if (fs::is_directory(st)) {
-    Message(name, "is a directory");
-    return false;
-  }
-  if (lib.CheckFile(wav->path.c_str()) == 0) {
-    Message(name, "not a RIFF/WAVE file (or not readable)");
-    return false;
-  }
   wav->offset = lib.GetWaveInfo(wav->path.c_str(), &wav->header);
   if (wav->offset == 0) {
-    Message(name, "not a PCM WAV file (floating-point and compressed formats are not handled)");
+    LibraryReason(lib, name);
     return false;
   }
   wav->frames = wav->header.dataSize / (wav->header.blockAlign > 0 ? wav->header.blockAlign : 1);
-  const auto size = fs::file_size(name, ec);
-  if (!ec) wav->trailing = static_cast<long long>(size) - wav->offset - wav->header.dataSize;
   return true;
-}
-
-// What every edit that changes samples needs: a frame layout the library can move.
-bool Editable(const Wav& w) {
-  const auto& h = w.header;
-  if (h.blockAlign <= 0) {
-    Message(w.name, "%d-bit samples have no whole-byte frames; only 8- and 16-bit files are edited",
-            h.bitsPerSample);
-    return false;
-  }
-  if (h.bitsPerSample != 8 && h.bitsPerSample != 16) {
-    Message(w.name, "%d-bit samples: only 8- and 16-bit files are edited", h.bitsPerSample);
-    return false;
-  }
-  if (h.channels != 1 && h.channels != 2) {
-    Message(w.name, "%d channels: only one- and two-channel files are edited", h.channels);
-    return false;
-  }
-  return true;
-}
-
-// More than a pad byte or a partial frame after the samples means another
-// chunk follows the data; edits that change the length would damage it.
-bool DataChunkLast(const Wav& w) {
-  if (w.trailing <= w.header.blockAlign) return true;
-  Message(w.name, "%lld bytes follow the sample data (another chunk); edits that change the length are refused",
-          w.trailing);
-  return false;
 }
 
 // Frames after the edit, held to what a 32-bit data size can say.
@@ -300,8 +259,8 @@ bool Hush8(Covarne2005& lib, Wav& w, long long at, long long length) {
   return true;
 }
 
-int EditFailed(const Wav& w) {
-  Message(w.name, "the library refused the edit or could not write the file");
+int EditFailed(Covarne2005& lib, const Wav& w) {
+  LibraryReason(lib, w.name);
   return kFailed;
 }
 
@@ -328,18 +287,18 @@ int RunInsert(char** args, int /*n*/) {
   Covarne2005 lib;
   Wav w;
   long long at, length;
-  if (!Inspect(lib, args[0], &w) || !Editable(w) || !ParseTime(args[1], w.header.sampleRate, "position", &at) ||
+  if (!Inspect(lib, args[0], &w) || !ParseTime(args[1], w.header.sampleRate, "position", &at) ||
       !ParseTime(args[2], w.header.sampleRate, "length", &length))
     return Failed();
   if (at > w.frames) {
     Message(w.name, "position %lld is past the end (%d frames)", at, w.frames);
     return Failed();
   }
-  if (length > 0 && (!DataChunkLast(w) || !FitsAfter(w, w.frames + length))) return Failed();
+  if (length > 0 && !FitsAfter(w, w.frames + length)) return Failed();
   int after = w.frames;
   if (length > 0) {
     after = lib.Insert(w.path.data(), static_cast<int>(at), static_cast<int>(length));
-    if (after < 0 || !Hush8(lib, w, at, length)) return EditFailed(w);
+    if (after < 0 || !Hush8(lib, w, at, length)) return EditFailed(lib, w);
   }
   Report(w, ("inserted " + std::to_string(length) + " silent frames at frame " + std::to_string(at)).c_str(),
          after);
@@ -350,13 +309,11 @@ int RunDelete(char** args, int n) {
   Covarne2005 lib;
   Wav w;
   long long at, length;
-  if (!Inspect(lib, args[0], &w) || !Editable(w) || !ParseRange(w, args, n, &at, &length)) return Failed();
+  if (!Inspect(lib, args[0], &w) || !ParseRange(w, args, n, &at, &length)) return Failed();
   int after = w.frames;
   if (length > 0) {
-    // The library cuts the file after its last frame, which would drop a chunk that follows.
-    if (!DataChunkLast(w)) return Failed();
     after = lib.Delete(w.path.data(), static_cast<int>(at), static_cast<int>(length));
-    if (after < 0) return EditFailed(w);
+    if (after < 0) return EditFailed(lib, w);
   }
   Report(w, ("deleted " + std::to_string(length) + " frames from frame " + std::to_string(at)).c_str(), after);
   return kOk;
@@ -366,14 +323,14 @@ int RunSilence(char** args, int n) {
   Covarne2005 lib;
   Wav w;
   long long at, length;
-  if (!Inspect(lib, args[0], &w) || !Editable(w) || !ParseRange(w, args, n, &at, &length)) return Failed();
+  if (!Inspect(lib, args[0], &w) || !ParseRange(w, args, n, &at, &length)) return Failed();
   const auto& h = w.header;
   if (length > 0) {
     const bool ok = h.bitsPerSample == 8
                         ? Hush8(lib, w, at, length)
                         : lib.MakeSilence(w.path.data(), static_cast<int>(at), static_cast<int>(length), h.channels,
                                           h.sampleRate, h.bitsPerSample) == w.frames;
-    if (!ok) return EditFailed(w);
+    if (!ok) return EditFailed(lib, w);
   }
   Report(w, ("silenced " + std::to_string(length) + " frames from frame " + std::to_string(at)).c_str(), w.frames);
   return kOk;
@@ -383,13 +340,13 @@ int RunAppendSilence(char** args, int /*n*/) {
   Covarne2005 lib;
   Wav w;
   long long length;
-  if (!Inspect(lib, args[0], &w) || !Editable(w) || !ParseTime(args[1], w.header.sampleRate, "length", &length))
+  if (!Inspect(lib, args[0], &w) || !ParseTime(args[1], w.header.sampleRate, "length", &length))
     return Failed();
   int after = w.frames;
   if (length > 0) {
-    if (!DataChunkLast(w) || !FitsAfter(w, w.frames + length)) return Failed();
+    if (!FitsAfter(w, w.frames + length)) return Failed();
     after = lib.AddSilence(w.path.data(), static_cast<int>(length));
-    if (after < 0 || !Hush8(lib, w, w.frames, length)) return EditFailed(w);
+    if (after < 0 || !Hush8(lib, w, w.frames, length)) return EditFailed(lib, w);
   }
   Report(w, ("appended " + std::to_string(length) + " silent frames").c_str(), after);
   return kOk;
@@ -411,7 +368,7 @@ int RunRate(char** args, int /*n*/) {
     return Failed();
   }
   const int before = lib.SaveSr(w.path.data(), static_cast<int>(rate));
-  if (before < 0) return EditFailed(w);
+  if (before < 0) return EditFailed(lib, w);
   std::printf("%s: rate %d -> %lld frames/s; %d frames now last %.3f s\n", w.name, before, rate, w.frames,
               Seconds(w.frames, static_cast<int>(rate)));
   return kOk;

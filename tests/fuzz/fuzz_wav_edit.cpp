@@ -2,7 +2,8 @@
 // kControl bytes of an input choose the arguments (range, counts, a mismatching
 // channel count or depth, a missing file); the rest is the file. After an edit
 // that does not answer -1 the harness aborts unless the file's header agrees
-// with its length and every frame outside the edited range is unchanged; after
+// with its length, every frame outside the edited range is unchanged and what
+// followed the data still follows it; after
 // any edit no temporary file may be left in the private temporary folder.
 #include <covarne/Covarne2005.h>
 
@@ -16,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -96,7 +98,6 @@ struct Scratch {
 // What the library makes of a file: its usable view and its whole-frame image.
 struct View {
     bool usable = false;
-    bool trailing = false;  // other bytes follow the data chunk (not just its pad byte)
     std::uint32_t stored = 0, riff = 0;  // the header's data and RIFF size fields
     int offset = 0, frames = 0, align = 0, channels = 0, bits = 0, rate = 0;
     long long length = 0;
@@ -119,7 +120,6 @@ View Inspect(Covarne2005& wav, const Scratch& s) {
     // A file without a data chunk has an offset past its end and no stored data size.
     v.stored = static_cast<size_t>(v.offset) <= b.size() ? Le32(b, static_cast<size_t>(v.offset) - 4) : 0;
     v.riff = Le32(b, 4);
-    v.trailing = v.length > v.offset + static_cast<long long>(v.stored) + (v.stored & 1);
     v.frames = h.dataSize / h.blockAlign;
     v.align = h.blockAlign;
     v.channels = h.channels;
@@ -145,28 +145,26 @@ struct Expect {
     int keep, moveTo, moveFrom, zeroFrom, zeroTo;
 };
 
-// The file after an edit that reported `result`: a header that agrees with its length,
-// the frames outside the edited range where they belong.
-void CheckAfter(Covarne2005& wav, const Scratch& s, const View& before, const Expect& e, int result,
-                bool cutsTrailing, bool fixed) {
+// The file after an edit that reported `result`: a header that tells the truth, the
+// frames outside the edited range where they belong, and whatever followed the data
+// chunk still after it, byte for byte (`movesCues`: cue points there may have moved).
+void CheckAfter(Covarne2005& wav, const Scratch& s, const View& before, const Bytes& raw, const Expect& e,
+                int result, bool movesCues) {
     const View after = Inspect(wav, s);
     FUZZ_CHECK(after.usable);
     FUZZ_CHECK(result == e.frames && after.frames == e.frames);
     FUZZ_CHECK(after.align == before.align && after.offset == before.offset);
-    // A header the edit rewrote: the data size is the frames', the RIFF size covers the
-    // header and the data. One it left alone keeps its stored sizes.
     const long long dataSize = static_cast<long long>(e.frames) * after.align;
-    if (fixed) {
-        FUZZ_CHECK(after.stored == dataSize);
-        FUZZ_CHECK(after.riff == after.offset - 8 + dataSize);
-    } else {
-        FUZZ_CHECK(after.stored == before.stored && after.riff == before.riff);
-    }
-    // Nothing new follows the data: at most what followed the whole frames before.
-    const long long extraBefore = before.length - (before.offset + static_cast<long long>(before.frames) * before.align);
-    const long long extraAfter = after.length - (after.offset + dataSize);
-    FUZZ_CHECK(extraAfter >= 0);
-    FUZZ_CHECK(extraAfter <= (cutsTrailing ? 0 : extraBefore));
+    FUZZ_CHECK(after.stored == dataSize);
+    FUZZ_CHECK(after.riff == after.length - 8);
+    // What follows the data chunk (and its pad byte) is what ended the old file.
+    const Bytes b = s.Get();
+    const long long end = std::min<long long>(after.length, after.offset + dataSize + (dataSize & 1));
+    const long long suffix = after.length - end;
+    FUZZ_CHECK(suffix <= before.length);
+    static const char kCue[] = "cue ";
+    const bool cues = movesCues && std::search(raw.begin(), raw.end(), kCue, kCue + 4) != raw.end();
+    if (!cues) FUZZ_CHECK(std::equal(b.end() - suffix, b.end(), raw.end() - suffix));
     const size_t a = static_cast<size_t>(after.align);
     for (int i = 0; i < e.frames; ++i) {
         if (i < e.keep && i < before.frames) {
@@ -200,7 +198,7 @@ void RunEdit(Covarne2005& wav, const Scratch& s, const Bytes& file, Edit edit, c
 
     int result = -1;
     Expect e{};
-    bool cuts = false;
+    bool movesCues = false;
     switch (edit) {
     case kSaveAdd:
         result = wav.SaveAdd(p, left.data(), r, g.count, rate, bits);
@@ -221,6 +219,7 @@ void RunEdit(Covarne2005& wav, const Scratch& s, const Bytes& file, Edit edit, c
     }
     case kSaveSr: {
         result = wav.SaveSr(p, g.count + 1);
+        FUZZ_CHECK((result == -1) == (wav.GetLastError(nullptr, 0) != 0));
         FUZZ_CHECK(s.TempFolderEmpty());
         const Bytes b = s.Get();
         FUZZ_CHECK(b.size() == raw.size());
@@ -238,13 +237,13 @@ void RunEdit(Covarne2005& wav, const Scratch& s, const Bytes& file, Edit edit, c
     }
     case kInsert:
         result = wav.Insert(p, start, g.count);
-        if (start < n) e = {n + g.count, start, start + g.count, start, start, start + g.count};
+        if (start < n) e = {n + g.count, start, start + g.count, start, start, start + g.count}, movesCues = true;
         else e = {start + g.count, n, INT32_MAX, 0, n, start + g.count};
         break;
     case kDelete:
         result = wav.Delete(p, start, g.count);
         e = {start + g.count > n ? start : n - g.count, start, start, start + g.count, 0, 0};
-        cuts = true;
+        movesCues = true;
         break;
     case kSaveRep: {
         result = wav.SaveRep(p, left.data(), r, start, g.count, g.newFrames, rate, bits);
@@ -253,7 +252,7 @@ void RunEdit(Covarne2005& wav, const Scratch& s, const Bytes& file, Edit edit, c
             const int tail = std::max(0, n - oldEnd);
             e = {start + g.newFrames + tail, start, start + g.newFrames, start + g.count, 0, 0};
             if (start >= n) e = {start + g.newFrames, n, INT32_MAX, 0, n, start};
-            cuts = g.count > g.newFrames;
+            movesCues = true;
         } else {
             const int end = start + g.newFrames;
             e = {std::max(n, end), start, end, end, n, start};
@@ -276,6 +275,11 @@ void RunEdit(Covarne2005& wav, const Scratch& s, const Bytes& file, Edit edit, c
     }
     case kEdits: break;
     }
+    // A refusal says why; a success leaves no reason behind.
+    wchar_t text[8];
+    const int code = wav.GetLastError(text, 8);
+    FUZZ_CHECK(result == -1 ? code > 0 : code == 0);
+    FUZZ_CHECK(std::wcslen(text) < 8);
     FUZZ_CHECK(s.TempFolderEmpty());
     if (result == -1) {
         // A refusal before the file is touched: it is as it was. (Without faults of
@@ -292,9 +296,7 @@ void RunEdit(Covarne2005& wav, const Scratch& s, const Bytes& file, Edit edit, c
         return;
     }
     FUZZ_CHECK(before.usable);
-    // Every edit rewrites the header, except where a trailing chunk keeps it.
-    const bool fixed = cuts || !before.trailing;
-    CheckAfter(wav, s, before, e, result, cuts, fixed);
+    CheckAfter(wav, s, before, raw, e, result, movesCues);
 }
 
 }  // namespace

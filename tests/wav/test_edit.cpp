@@ -1,7 +1,11 @@
 // Edits in place: appending, overwriting, silence, sample rate; refusals.
 #include <functional>
 
+#include <csignal>
+
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "WavFixture.h"
 
@@ -143,44 +147,45 @@ TEST_F(EditTest, RefusalsLeaveTheFileUntouched) {
     struct Case {
         const char* file;
         std::function<int(Covarne2005&, wchar_t*, double*)> edit;
+        int code;  // GetLastError's code
     };
     const Case cases[] = {
-        {"mono.wav", [](Covarne2005& w, wchar_t* p, double* x) { return w.SaveAdd(p, x, x, 2, 8000, 16); }},
-        {"mono.wav", [](Covarne2005& w, wchar_t* p, double* x) { return w.SaveAdd(p, x, 2, 8000, 8); }},
-        {"mono.wav", [](Covarne2005& w, wchar_t* p, double* x) { return w.SaveAdd(p, x, -1, 8000, 16); }},
-        {"mono.wav", [](Covarne2005& w, wchar_t* p, double*) { return w.SaveAdd(p, nullptr, 2, 8000, 16); }},
-        {"mono.wav", [](Covarne2005& w, wchar_t* p, double*) { return w.AddSilence(p, -1); }},
-        {"mono.wav", [](Covarne2005& w, wchar_t* p, double* x) { return w.SaveOW(p, x, -1, 2, 8000, 16); }},
-        {"mono.wav", [](Covarne2005& w, wchar_t* p, double* x) { return w.SaveOW(p, x, 0, -2, 8000, 16); }},
-        {"mono.wav", [](Covarne2005& w, wchar_t* p, double* x) { return w.SaveOW(p, x, x, 0, 2, 8000, 16); }},
-        {"mono.wav", [](Covarne2005& w, wchar_t* p, double*) { return w.MakeSilence(p, -1, 2, 1, 8000, 16); }},
-        {"mono.wav", [](Covarne2005& w, wchar_t* p, double*) { return w.MakeSilence(p, 0, -2, 1, 8000, 16); }},
-        {"mono.wav", [](Covarne2005& w, wchar_t* p, double*) { return w.Insert(p, -1, 2); }},
-        {"mono.wav", [](Covarne2005& w, wchar_t* p, double*) { return w.Insert(p, 0, -2); }},
-        {"mono.wav", [](Covarne2005& w, wchar_t* p, double*) { return w.Delete(p, -1, 1); }},
-        {"mono.wav", [](Covarne2005& w, wchar_t* p, double*) { return w.Delete(p, 0, -1); }},
-        {"mono.wav", [](Covarne2005& w, wchar_t* p, double*) { return w.Delete(p, 10, 1); }},
-        {"mono.wav", [](Covarne2005& w, wchar_t* p, double* x) { return w.SaveRep(p, x, -1, 1, 2, 8000, 16); }},
-        {"mono.wav", [](Covarne2005& w, wchar_t* p, double* x) { return w.SaveRep(p, x, 0, -1, 2, 8000, 16); }},
-        {"mono.wav", [](Covarne2005& w, wchar_t* p, double* x) { return w.SaveRep(p, x, 0, 1, -2, 8000, 16); }},
-        {"mono.wav", [](Covarne2005& w, wchar_t* p, double* x) { return w.SaveRep(p, x, x, 2, 3, 5, 8000, 16); }},
-        {"mono.wav", [](Covarne2005& w, wchar_t* p, double* x) { return w.SaveRep(p, x, 2, 5, 3, 8000, 8); }},
-        {"float.wav", [](Covarne2005& w, wchar_t* p, double*) { return w.AddSilence(p, 1); }},
-        {"float.wav", [](Covarne2005& w, wchar_t* p, double*) { return w.Insert(p, 0, 1); }},
-        {"float.wav", [](Covarne2005& w, wchar_t* p, double*) { return w.Delete(p, 0, 1); }},
-        {"24.wav", [](Covarne2005& w, wchar_t* p, double* x) { return w.SaveAdd(p, x, 1, 8000, 24); }},
-        {"24.wav", [](Covarne2005& w, wchar_t* p, double* x) { return w.SaveOW(p, x, 0, 1, 8000, 24); }},
-        {"24.wav", [](Covarne2005& w, wchar_t* p, double* x) { return w.SaveRep(p, x, 0, 1, 2, 8000, 24); }},
-        {"nodata.wav", [](Covarne2005& w, wchar_t* p, double*) { return w.AddSilence(p, 1); }},
-        {"nodata.wav", [](Covarne2005& w, wchar_t* p, double* x) { return w.SaveAdd(p, x, 1, 8000, 16); }},
-        {"dir.wav", [](Covarne2005& w, wchar_t* p, double* x) { return w.SaveAdd(p, x, 1, 8000, 16); }},
-        {"dir.wav", [](Covarne2005& w, wchar_t* p, double*) { return w.MakeSilence(p, 1, 1, 1, 8000, 16); }},
-        {"dir.wav", [](Covarne2005& w, wchar_t* p, double*) { return w.Insert(p, 0, 1); }},
-        {"dir.wav", [](Covarne2005& w, wchar_t* p, double*) { return w.SaveSr(p, 8000); }},
-        {"none.wav", [](Covarne2005& w, wchar_t* p, double*) { return w.Insert(p, 0, 1); }},
-        {"none.wav", [](Covarne2005& w, wchar_t* p, double*) { return w.Delete(p, 0, 1); }},
-        {"none.wav", [](Covarne2005& w, wchar_t* p, double* x) { return w.SaveRep(p, x, 0, 1, 2, 8000, 16); }},
-        {"none.wav", [](Covarne2005& w, wchar_t* p, double* x) { return w.SaveAdd(p, x, 1, 8000, 12); }},
+        {"mono.wav", [](Covarne2005& w, wchar_t* p, double* x) { return w.SaveAdd(p, x, x, 2, 8000, 16); }, 9},
+        {"mono.wav", [](Covarne2005& w, wchar_t* p, double* x) { return w.SaveAdd(p, x, 2, 8000, 8); }, 10},
+        {"mono.wav", [](Covarne2005& w, wchar_t* p, double* x) { return w.SaveAdd(p, x, -1, 8000, 16); }, 11},
+        {"mono.wav", [](Covarne2005& w, wchar_t* p, double*) { return w.SaveAdd(p, nullptr, 2, 8000, 16); }, 11},
+        {"mono.wav", [](Covarne2005& w, wchar_t* p, double*) { return w.AddSilence(p, -1); }, 11},
+        {"mono.wav", [](Covarne2005& w, wchar_t* p, double* x) { return w.SaveOW(p, x, -1, 2, 8000, 16); }, 11},
+        {"mono.wav", [](Covarne2005& w, wchar_t* p, double* x) { return w.SaveOW(p, x, 0, -2, 8000, 16); }, 11},
+        {"mono.wav", [](Covarne2005& w, wchar_t* p, double* x) { return w.SaveOW(p, x, x, 0, 2, 8000, 16); }, 9},
+        {"mono.wav", [](Covarne2005& w, wchar_t* p, double*) { return w.MakeSilence(p, -1, 2, 1, 8000, 16); }, 11},
+        {"mono.wav", [](Covarne2005& w, wchar_t* p, double*) { return w.MakeSilence(p, 0, -2, 1, 8000, 16); }, 11},
+        {"mono.wav", [](Covarne2005& w, wchar_t* p, double*) { return w.Insert(p, -1, 2); }, 11},
+        {"mono.wav", [](Covarne2005& w, wchar_t* p, double*) { return w.Insert(p, 0, -2); }, 11},
+        {"mono.wav", [](Covarne2005& w, wchar_t* p, double*) { return w.Delete(p, -1, 1); }, 11},
+        {"mono.wav", [](Covarne2005& w, wchar_t* p, double*) { return w.Delete(p, 0, -1); }, 11},
+        {"mono.wav", [](Covarne2005& w, wchar_t* p, double*) { return w.Delete(p, 10, 1); }, 12},
+        {"mono.wav", [](Covarne2005& w, wchar_t* p, double* x) { return w.SaveRep(p, x, -1, 1, 2, 8000, 16); }, 11},
+        {"mono.wav", [](Covarne2005& w, wchar_t* p, double* x) { return w.SaveRep(p, x, 0, -1, 2, 8000, 16); }, 11},
+        {"mono.wav", [](Covarne2005& w, wchar_t* p, double* x) { return w.SaveRep(p, x, 0, 1, -2, 8000, 16); }, 11},
+        {"mono.wav", [](Covarne2005& w, wchar_t* p, double* x) { return w.SaveRep(p, x, x, 2, 3, 5, 8000, 16); }, 9},
+        {"mono.wav", [](Covarne2005& w, wchar_t* p, double* x) { return w.SaveRep(p, x, 2, 5, 3, 8000, 8); }, 10},
+        {"float.wav", [](Covarne2005& w, wchar_t* p, double*) { return w.AddSilence(p, 1); }, 5},
+        {"float.wav", [](Covarne2005& w, wchar_t* p, double*) { return w.Insert(p, 0, 1); }, 5},
+        {"float.wav", [](Covarne2005& w, wchar_t* p, double*) { return w.Delete(p, 0, 1); }, 5},
+        {"24.wav", [](Covarne2005& w, wchar_t* p, double* x) { return w.SaveAdd(p, x, 1, 8000, 24); }, 8},
+        {"24.wav", [](Covarne2005& w, wchar_t* p, double* x) { return w.SaveOW(p, x, 0, 1, 8000, 24); }, 8},
+        {"24.wav", [](Covarne2005& w, wchar_t* p, double* x) { return w.SaveRep(p, x, 0, 1, 2, 8000, 24); }, 8},
+        {"nodata.wav", [](Covarne2005& w, wchar_t* p, double*) { return w.AddSilence(p, 1); }, 6},
+        {"nodata.wav", [](Covarne2005& w, wchar_t* p, double* x) { return w.SaveAdd(p, x, 1, 8000, 16); }, 6},
+        {"dir.wav", [](Covarne2005& w, wchar_t* p, double* x) { return w.SaveAdd(p, x, 1, 8000, 16); }, 3},
+        {"dir.wav", [](Covarne2005& w, wchar_t* p, double*) { return w.MakeSilence(p, 1, 1, 1, 8000, 16); }, 3},
+        {"dir.wav", [](Covarne2005& w, wchar_t* p, double*) { return w.Insert(p, 0, 1); }, 3},
+        {"dir.wav", [](Covarne2005& w, wchar_t* p, double*) { return w.SaveSr(p, 8000); }, 3},
+        {"none.wav", [](Covarne2005& w, wchar_t* p, double*) { return w.Insert(p, 0, 1); }, 2},
+        {"none.wav", [](Covarne2005& w, wchar_t* p, double*) { return w.Delete(p, 0, 1); }, 2},
+        {"none.wav", [](Covarne2005& w, wchar_t* p, double* x) { return w.SaveRep(p, x, 0, 1, 2, 8000, 16); }, 2},
+        {"none.wav", [](Covarne2005& w, wchar_t* p, double* x) { return w.SaveAdd(p, x, 1, 8000, 12); }, 8},
     };
     int i = 0;
     for (const Case& c : cases) {
@@ -188,11 +193,39 @@ TEST_F(EditTest, RefusalsLeaveTheFileUntouched) {
         const bool dir = std::string(c.file) == "dir.wav";
         const Bytes before = dir ? Bytes() : Read(c.file);
         EXPECT_EQ(c.edit(m_wav, W(c.file), m_x), -1);
+        EXPECT_EQ(m_wav.GetLastError(nullptr, 0), c.code);
         if (!dir) {
             EXPECT_EQ(Read(c.file), before);
         }
     }
     EXPECT_FALSE(Exists("none.wav"));
+}
+
+// The reason of the last call, its text cut to the caller's room; 0 after a success.
+TEST_F(EditTest, LastErrorSaysWhy) {
+    Write16("mono.wav", Ramp(10));
+    wchar_t text[64];
+    EXPECT_EQ(m_wav.SaveAdd(W("mono.wav"), m_x, m_x, 2, 8000, 16), -1);
+    EXPECT_EQ(m_wav.GetLastError(text, 64), 9);
+    EXPECT_EQ(std::wstring(text), L"channels do not match the file: 2 given, 1 in the file");
+    EXPECT_EQ(m_wav.GetLastError(text, 9), 9);
+    EXPECT_EQ(std::wstring(text), L"channels");
+    EXPECT_EQ(m_wav.GetLastError(nullptr, 0), 9);
+    EXPECT_EQ(m_wav.GetN(W("mono.wav")), 10);
+    EXPECT_EQ(m_wav.GetLastError(text, 64), 0);
+    EXPECT_EQ(std::wstring(text), L"");
+    EXPECT_EQ(m_wav.GetN(W("none.wav")), 0);
+    EXPECT_EQ(m_wav.GetLastError(text, 64), 2);
+    EXPECT_EQ(std::wstring(text), L"no such file");
+    Write("junk.wav", Bytes(50, 'x'));
+    EXPECT_EQ(m_wav.CheckFile(W("junk.wav")), 0);
+    EXPECT_EQ(m_wav.GetLastError(text, 64), 4);
+    chmod(Path("mono.wav").c_str(), 0444);
+    if (geteuid() != 0) {  // root writes anyway
+        EXPECT_EQ(m_wav.AddSilence(W("mono.wav"), 1), -1);
+        EXPECT_EQ(m_wav.GetLastError(text, 64), 16);
+        EXPECT_EQ(std::wstring(text), L"cannot open the file: Permission denied");
+    }
 }
 
 // Frames are appended right after the last whole frame, whatever the file ends in.
@@ -228,41 +261,34 @@ TEST_F(EditTest, AppendsFollowTheLastWholeFrame) {
     EXPECT_EQ(m_wav.GetN(W("ext.wav")), 3);
 }
 
-// A chunk after the data chunk: edits that would grow the data refuse, others keep the chunk.
-TEST_F(EditTest, TrailingChunkIsNeverSwallowed) {
-    const Bytes file = B().Chunk("fmt ", B::Fmt(1, 1, 8000, 2, 16)).Chunk("data", B::Samples16(Ramp(10)))
-                           .Chunk("LIST", Bytes(10, 't')).Build();
-    struct Case {
-        std::function<int(Covarne2005&, wchar_t*, double*)> edit;
-        int result;
-    };
-    const Case cases[] = {
-        {[](Covarne2005& w, wchar_t* p, double* x) { return w.SaveAdd(p, x, 1, 8000, 16); }, -1},
-        {[](Covarne2005& w, wchar_t* p, double*) { return w.AddSilence(p, 1); }, -1},
-        {[](Covarne2005& w, wchar_t* p, double* x) { return w.SaveOW(p, x, 9, 2, 8000, 16); }, -1},
-        {[](Covarne2005& w, wchar_t* p, double*) { return w.MakeSilence(p, 12, 1, 1, 8000, 16); }, -1},
-        {[](Covarne2005& w, wchar_t* p, double*) { return w.Insert(p, 3, 2); }, -1},
-        {[](Covarne2005& w, wchar_t* p, double*) { return w.Insert(p, 10, 1); }, -1},
-        {[](Covarne2005& w, wchar_t* p, double* x) { return w.SaveRep(p, x, 2, 1, 3, 8000, 16); }, -1},
-        {[](Covarne2005& w, wchar_t* p, double* x) { return w.SaveAdd(p, x, 0, 8000, 16); }, 10},
-        {[](Covarne2005& w, wchar_t* p, double*) { return w.Insert(p, 3, 0); }, 10},
-    };
-    for (const Case& c : cases) {
-        Write("t.wav", file);
-        EXPECT_EQ(c.edit(m_wav, W("t.wav"), m_x), c.result);
-        EXPECT_EQ(Read("t.wav"), file);
-    }
-    // An overwrite inside the data changes the frames only.
-    Write("t.wav", file);
-    EXPECT_EQ(m_wav.SaveOW(W("t.wav"), m_x, 8, 2, 8000, 16), 10);
-    Bytes expected = file;
-    expected[44 + 16] = expected[44 + 18] = 0xFF;
-    expected[44 + 17] = expected[44 + 19] = 0x07;
-    EXPECT_EQ(Read("t.wav"), expected);
-    // Delete still cuts what follows the data.
-    Write("t.wav", file);
-    EXPECT_EQ(m_wav.Delete(W("t.wav"), 0, 0), 10);
-    EXPECT_EQ(Read("t.wav"), B().Chunk("fmt ", B::Fmt(1, 1, 8000, 2, 16)).Chunk("data", B::Samples16(Ramp(10))).Build());
+}  // namespace
+}  // namespace wavtest
+
+namespace wavtest {
+namespace {
+
+// A file created through a dangling symbolic link that cannot be completed goes
+// again; the link, which is the user's, stays.
+TEST_F(EditTest, FailedCreationThroughADanglingLinkRemovesOnlyTheTarget) {
+    ASSERT_EQ(symlink(Path("target.wav").c_str(), Path("link.wav").c_str()), 0);
+    std::vector<double> x(100000, 0.25);
+    struct rlimit saved;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit = saved;
+    limit.rlim_cur = 50000;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    const int added = m_wav.SaveAdd(W("link.wav"), x.data(), 100000, 8000, 16);
+    const int overwritten = m_wav.SaveOW(W("link.wav"), x.data(), 10, 100000, 8000, 16);
+    m_wav.Save(W("link.wav"), x.data(), 100000, 8000);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(added, -1);
+    EXPECT_EQ(overwritten, -1);
+    struct stat st;
+    EXPECT_EQ(lstat(Path("link.wav").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_FALSE(Exists("target.wav"));
 }
 
 }  // namespace

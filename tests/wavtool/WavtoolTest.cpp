@@ -179,15 +179,16 @@ TEST_F(Wavtool, RefusedEditsLeaveTheFileAsItWas) {
       {"append-silence f.wav 1 2", 2, "too many arguments"},
       {"crop f.wav", 2, "unknown command \"crop\""},
       {"append-silence text.wav 1", 1, "text.wav: not a RIFF/WAVE file"},
-      {"append-silence chunk.wav 1", 1, "chunk.wav: 12 bytes follow the sample data"},
-      {"delete chunk.wav 0 1", 1, "chunk.wav: 12 bytes follow the sample data"},
+      {"append-silence float.wav 1", 1, "float.wav: the samples are not integer PCM (format tag 3)"},
       {"silence missing.wav 0", 1, "missing.wav: no such file"},
+      {"info .", 1, ".: the path names a directory"},
   };
   const std::string f = Make("f.wav", 2);
   std::ofstream(dir_.File("text.wav")) << "not a sound file, but long enough to be read as a header\n";
-  // A file whose data chunk is followed by another chunk.
+  // A floating-point file: "RIFF", "WAVE", fmt with tag 3, an empty data chunk.
+  std::ofstream(dir_.File("float.wav"), std::ios::binary)
+      << std::string("RIFF\44\0\0\0WAVEfmt \20\0\0\0\3\0\1\0\100\37\0\0\0\175\0\0\4\0\40\0data\0\0\0\0", 44);
   const std::string chunk = Make("chunk.wav", 1);
-  std::ofstream(chunk, std::ios::app | std::ios::binary) << std::string("LIST\4\0\0\0abcd", 12);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args);
     const std::string before = Slurp(f), beforeChunk = Slurp(chunk);
@@ -198,6 +199,30 @@ TEST_F(Wavtool, RefusedEditsLeaveTheFileAsItWas) {
     EXPECT_TRUE(Slurp(f) == before);
     EXPECT_TRUE(Slurp(chunk) == beforeChunk);
   }
+}
+
+// Chunks after the data stay after it; bytes after the frames that are no chunk
+// (here a download cut inside a frame) do not stop edits that grow the file.
+TEST_F(Wavtool, FilesFromOtherProgramsCanBeEdited) {
+  const std::string chunk = Make("chunk.wav", 1);
+  std::ofstream(chunk, std::ios::app | std::ios::binary) << std::string("LIST\4\0\0\0abcd", 12);
+  for (const char* args : {"append-silence chunk.wav 1", "insert chunk.wav 3 2", "delete chunk.wav 0 1"}) {
+    SCOPED_TRACE(args);
+    const Result r = Run(args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::string b = Slurp(chunk);
+    EXPECT_EQ(b.substr(b.size() - 12), std::string("LIST\4\0\0\0abcd", 12));
+  }
+  EXPECT_EQ(wav_.GetN(Wide(chunk).c_str()), kFrames + 2);
+
+  const std::string full = Make("full.wav", 2);
+  const std::string cut = dir_.File("t.wav");
+  std::ofstream(cut, std::ios::binary) << Slurp(full).substr(0, 44 + 4 * 10 + 3);
+  for (const char* args : {"silence t.wav 2 5", "append-silence t.wav 5"}) {
+    const Result r = Run(args);
+    EXPECT_EQ(r.status, 0) << args << ": " << r.err;
+  }
+  EXPECT_EQ(wav_.GetN(Wide(cut).c_str()), 15);
 }
 
 TEST_F(Wavtool, HelpForTheWholeAndEachCommand) {

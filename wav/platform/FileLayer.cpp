@@ -65,10 +65,12 @@ bool File::Open(const std::string& path, OpenMode mode) {
     if (fd < 0) return false;
     struct stat st;
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const int error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
         ::close(fd);
+        errno = error;
         return false;
     }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    // O_NONBLOCK stays: regular files do not heed it.
     m_fd = fd;
     return true;
 }
@@ -98,12 +100,21 @@ long long File::Tell() {
     return static_cast<long long>(::lseek(m_fd, 0, SEEK_CUR));
 }
 
-long long File::Read(void* buffer, long long bytes) {
-    if (m_fd < 0 || bytes < 0 || Fault("Read")) return -1;
+bool File::Truncate(long long length) {
+    if (m_fd < 0 || length < 0 || Fault("Truncate")) return false;
+    int r;
+    do {
+        r = ::ftruncate(m_fd, static_cast<off_t>(length));
+    } while (r != 0 && errno == EINTR);
+    return r == 0;
+}
+
+long long File::ReadAt(long long position, void* buffer, long long bytes) {
+    if (m_fd < 0 || bytes < 0 || position < 0 || Fault("Read")) return -1;
     auto* p = static_cast<unsigned char*>(buffer);
     long long done = 0;
     while (done < bytes) {
-        ssize_t n = ::read(m_fd, p + done, static_cast<size_t>(bytes - done));
+        ssize_t n = ::pread(m_fd, p + done, static_cast<size_t>(bytes - done), static_cast<off_t>(position + done));
         if (n < 0) {
             if (errno == EINTR) continue;
             return -1;
@@ -114,15 +125,14 @@ long long File::Read(void* buffer, long long bytes) {
     return done;
 }
 
-bool File::Write(const void* buffer, long long bytes) {
-    if (m_fd < 0 || bytes < 0) return false;
+bool File::WriteAt(long long position, const void* buffer, long long bytes) {
+    if (m_fd < 0 || bytes < 0 || position < 0) return false;
     auto* p = static_cast<const unsigned char*>(buffer);
     long long done = 0;
-    // An injected failure of a large write stops it half-way.
     const bool fault = Fault("Write");
     if (fault) bytes = bytes > 4096 ? bytes / 2 : 0;
     while (done < bytes) {
-        ssize_t n = ::write(m_fd, p + done, static_cast<size_t>(bytes - done));
+        ssize_t n = ::pwrite(m_fd, p + done, static_cast<size_t>(bytes - done), static_cast<off_t>(position + done));
         if (n < 0) {
             if (errno == EINTR) continue;
             return false;
@@ -130,33 +140,36 @@ bool File::Write(const void* buffer, long long bytes) {
         if (n == 0) return false;
         done += n;
     }
+    if (fault) errno = EIO;
     return !fault;
 }
 
-bool File::Truncate(long long length) {
-    if (m_fd < 0 || length < 0 || Fault("Truncate")) return false;
+bool File::Reserve(long long from, long long to) {
+    if (m_fd < 0 || from < 0 || Fault("Reserve")) return false;
+    if (to <= from) return true;
     int r;
     do {
-        r = ::ftruncate(m_fd, static_cast<off_t>(length));
+        r = ::fallocate(m_fd, FALLOC_FL_KEEP_SIZE, static_cast<off_t>(from), static_cast<off_t>(to - from));
     } while (r != 0 && errno == EINTR);
-    return r == 0;
+    // A file system that cannot reserve leaves the room to the writes.
+    return r == 0 || errno == EOPNOTSUPP || errno == ENOSYS;
 }
 
-long long CopyRange(File& dst, File& src, long long bytes) {
-    if (!dst.IsOpen() || !src.IsOpen() || bytes < 0) return -1;
+long long CopyRange(File& dst, long long dstAt, File& src, long long srcAt, long long bytes) {
+    if (!dst.IsOpen() || !src.IsOpen() || bytes < 0 || dstAt < 0 || srcAt < 0) return -1;
 #ifdef COVARNE_FAULTS
     if (!g_kernelCopy) return kCopyUnsupported;
 #endif
+    loff_t in = srcAt, out = dstAt;
     if (Fault("CopyRange")) {
-        if (bytes > 1) ::copy_file_range(src.Descriptor(), nullptr, dst.Descriptor(), nullptr,
-                                         static_cast<size_t>(bytes / 2), 0);
+        if (bytes > 1)
+            ::copy_file_range(src.Descriptor(), &in, dst.Descriptor(), &out, static_cast<size_t>(bytes / 2), 0);
         errno = EIO;
         return -1;
     }
     const long long pass = bytes < (1LL << 30) ? bytes : (1LL << 30);
     for (;;) {
-        ssize_t n = ::copy_file_range(src.Descriptor(), nullptr, dst.Descriptor(), nullptr,
-                                      static_cast<size_t>(pass), 0);
+        ssize_t n = ::copy_file_range(src.Descriptor(), &in, dst.Descriptor(), &out, static_cast<size_t>(pass), 0);
         if (n >= 0) return n;
         switch (errno) {
         case EINTR: continue;
@@ -180,6 +193,23 @@ Entry Lookup(const std::string& path) {
 
 bool Remove(const std::string& path) {
     return !Fault("Remove") && ::unlink(path.c_str()) == 0;
+}
+
+bool RemoveCreated(const std::string& path, File& file) {
+    if (Fault("Remove")) return false;
+    struct stat link, mine;
+    if (::lstat(path.c_str(), &link) != 0) return false;
+    if (!S_ISLNK(link.st_mode)) return ::unlink(path.c_str()) == 0;
+    // Created through a symbolic link: the file is the link's target; the link is the user's.
+    char* target = ::realpath(path.c_str(), nullptr);
+    if (target == nullptr) return false;
+    // While the file is open, only the very file it names goes.
+    struct stat st;
+    const bool same = !file.IsOpen() || (::fstat(file.Descriptor(), &mine) == 0 && ::stat(target, &st) == 0 &&
+                                         st.st_dev == mine.st_dev && st.st_ino == mine.st_ino);
+    const bool removed = same && ::unlink(target) == 0;
+    std::free(target);
+    return removed;
 }
 
 bool File::OpenTemp(char* name, int room) {

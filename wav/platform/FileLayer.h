@@ -27,7 +27,8 @@ public:
     File(const File&) = delete;
     File& operator=(const File&) = delete;
 
-    // False when the path does not open in that mode or is not a regular file.
+    // False when the path does not open in that mode or is not a regular file; errno
+    // then tells why (ENOENT: nothing of that name, EISDIR: a directory).
     bool Open(const std::string& path, OpenMode mode);
     // Creates and opens (read and write) a new empty file, private to the caller, in
     // the temporary directory ($TMPDIR, else /tmp), named "WAV<unique>.wav"; writes its
@@ -42,11 +43,15 @@ public:
     bool Seek(long long position);
     // The current position, or -1.
     long long Tell();
-    // Reads up to `bytes` bytes at the current position. Fewer only at the end of the file; -1 on error.
-    long long Read(void* buffer, long long bytes);
-    // Writes all `bytes` bytes at the current position, or reports false.
-    bool Write(const void* buffer, long long bytes);
     bool Truncate(long long length);
+    // Up to `bytes` bytes at `position` (the file position stays): fewer only at the
+    // end of the file, -1 on an error.
+    long long ReadAt(long long position, void* buffer, long long bytes);
+    // All `bytes` bytes at `position`, or false.
+    bool WriteAt(long long position, const void* buffer, long long bytes);
+    // Makes sure the blocks from `from` to `to` exist without changing the length, so that
+    // later writes there cannot run out of room. True where the file system cannot reserve.
+    bool Reserve(long long from, long long to);
 
     int Descriptor() const { return m_fd; }
 
@@ -54,17 +59,20 @@ private:
     int m_fd = -1;
 };
 
-// Lets the kernel move up to `bytes` bytes from the position of `src` to the position
-// of `dst`, advancing both. Returns the bytes moved (0 at the end of `src`), -1 on an
+// Lets the kernel move up to `bytes` bytes from `srcAt` in `src` to `dstAt` in `dst`
+// (the two ranges do not overlap). Returns the bytes moved (0 at the end of `src`), -1 on an
 // error, or kCopyUnsupported when these two files cannot be copied this way (the
 // caller then copies through a buffer).
 constexpr long long kCopyUnsupported = -2;
-long long CopyRange(File& dst, File& src, long long bytes);
+long long CopyRange(File& dst, long long dstAt, File& src, long long srcAt, long long bytes);
 
 enum class Entry { Missing, File, Directory, Unknown };
 // What the path names. Unknown when the system cannot tell (no permission, ...).
 Entry Lookup(const std::string& path);
 bool Remove(const std::string& path);
+// Removes the file the caller created under `path` (and opened as `file`, which may be
+// closed by now): the target when `path` is a symbolic link, never the link itself.
+bool RemoveCreated(const std::string& path, File& file);
 
 #ifdef COVARNE_FAULTS
 // Test builds only (the shipped library has none of this): counts the calls of this

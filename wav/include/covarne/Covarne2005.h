@@ -1,7 +1,8 @@
 // Covarne: reads, writes and edits 8- and 16-bit PCM RIFF/WAVE files.
 //
 // Every member that touches a file takes its path, opens the file and closes it
-// again before it returns. Queries answer 0 and edits -1 on failure.
+// again before it returns. Queries answer 0 and edits -1 on failure; GetLastError
+// then tells why.
 #ifndef COVARNE_COVARNE2005_H
 #define COVARNE_COVARNE2005_H
 
@@ -33,6 +34,10 @@ namespace covarne {
 namespace platform {
 class File;
 }
+namespace detail {
+struct Access;
+struct State;
+}
 }  // namespace covarne
 
 class COVARNE_API Covarne2005 {
@@ -52,6 +57,9 @@ public:
     void MakeHeader(tagWAVEFILEHEADER2005* header, int frames, short channels, short bits, int sampleRate);
     void ResetHeader(tagWAVEFILEHEADER2005* header);
     char* GetVersion(bool numeric);
+    // Why the last call failed: 0 after a success, else a code whose text goes to
+    // `text` (cut to `size` - 1 characters and terminated; null for the code alone).
+    int GetLastError(wchar_t* text, int size);
 
     // Loading: bytes of sample data read, or 0.
     int Load(const wchar_t* path, int start, int count, double* left, double* right);
@@ -92,6 +100,7 @@ public:
 
 private:
     using File = covarne::platform::File;
+    friend struct covarne::detail::Access;  // the library's own steps, kept out of this header
 
     int _check_file(File* stream);
     int _get_wave_info(File* stream, tagWAVEFILEHEADER2005* header);
@@ -106,19 +115,6 @@ private:
     bool _zero_img_copy(File* file, long long bytes);
     bool _create_tmp_file_name(char* name, int room, File* file);
     bool _file_img_copy(File* dst, File* src, long long bytes);
-
-    // Internal steps shared by the members above.
-    struct Target;
-    int _inspect(const char* path, tagWAVEFILEHEADER2005* header);
-    bool _target(const char* path, Target* target);
-    int _prepare_load(const wchar_t* path, int start, int count, File* file);
-    int _overwrite(const char* path, double* left, double* right, int channels, int start, int count,
-                   int sampleRate, short bits, bool write);
-    int _append(const char* path, double* left, double* right, int frames, int sampleRate, short bits);
-    int _append_silence(const char* path, int frames);
-    bool _write_image(File* file, double* left, double* right, long long frames,
-                      const tagWAVEFILEHEADER2005& layout);
-    bool _fix_header(File* file, const Target& target, long long frames);
 
     unsigned char* m_pZeroBlock;
     unsigned char* m_pCopyBuffer;
@@ -136,11 +132,8 @@ private:
     double* m_pWinLeft;
     double* m_pWinRight;
 
-    // What the last inspection learnt beyond the header record.
-    long long m_nFmtBody;      // file position of the fmt chunk body
-    bool m_bDataChunk;         // a data chunk was found
-    bool m_bTrailing;          // other bytes follow the data chunk
-    bool m_bLayoutOk;          // block align is channels * bits / 8 and above 0
+    // The last error and the whole of the last inspection.
+    covarne::detail::State* m_pState;
 };
 
 #endif
