@@ -4,16 +4,15 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 #include <memory>
+#include <new>
 #include <string>
 
+#include "covarne_version.h"
 #include "detail/State.h"
 #include "platform/FileLayer.h"
-#include "covarne_version.h"
 
-static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
-              "the header record is written to disk as it lies in memory");
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the header record is written to disk as it lies in memory");
 
 using covarne::detail::Access;
 using covarne::platform::File;
@@ -48,7 +47,7 @@ Covarne2005::Covarne2005()
       m_pState(nullptr) {
     // calloc: the system's zero pages serve the zero block without being touched.
     std::unique_ptr<unsigned char, void (*)(void*)> zero(static_cast<unsigned char*>(std::calloc(kBlockBytes, 1)),
-                                                        std::free);
+                                                         std::free);
     std::unique_ptr<unsigned char[]> copy(new unsigned char[kBlockBytes]);
     if (!zero) throw std::bad_alloc();
     m_pState = new detail::State();
@@ -57,9 +56,7 @@ Covarne2005::Covarne2005()
     covarne::platform::UseUserLocale();
 }
 
-Covarne2005::Covarne2005(const Covarne2005& other) : Covarne2005() {
-    *this = other;
-}
+Covarne2005::Covarne2005(const Covarne2005& other) : Covarne2005() { *this = other; }
 
 Covarne2005::~Covarne2005() {
     UnMount();
@@ -188,8 +185,7 @@ int Covarne2005::GetN(const wchar_t* path) {
     return h.dataSize / h.blockAlign;
 }
 
-void Covarne2005::MakeHeader(tagWAVEFILEHEADER2005* header, int frames, short channels, short bits,
-                             int sampleRate) {
+void Covarne2005::MakeHeader(tagWAVEFILEHEADER2005* header, int frames, short channels, short bits, int sampleRate) {
     m_pState->error.Clear();
     if (header == nullptr) return;
     // Arguments are not validated; the 32-bit fields wrap as the stored words do.
@@ -203,30 +199,24 @@ void Covarne2005::MakeHeader(tagWAVEFILEHEADER2005* header, int frames, short ch
     header->formatTag = 1;
     header->channels = channels;
     header->sampleRate = sampleRate;
-    header->byteRate = static_cast<std::int32_t>(static_cast<std::uint32_t>(sampleRate) *
-                                                 static_cast<std::uint32_t>(blockAlign));
+    header->byteRate =
+        static_cast<std::int32_t>(static_cast<std::uint32_t>(sampleRate) * static_cast<std::uint32_t>(blockAlign));
     header->blockAlign = blockAlign;
     header->bitsPerSample = bits;
     header->dataId = detail::FourCC("data");
     header->dataSize = static_cast<std::int32_t>(dataSize);
 }
 
-void Covarne2005::ResetHeader(tagWAVEFILEHEADER2005* header) {
-    MakeHeader(header, 0, 1, 16, 48000);
-}
+void Covarne2005::ResetHeader(tagWAVEFILEHEADER2005* header) { MakeHeader(header, 0, 1, 16, 48000); }
 
 char* Covarne2005::GetVersion(bool numeric) {
     m_pState->error.Clear();
     return numeric ? g_szVersionNumeric : g_szVersionText;
 }
 
-void Covarne2005::_get_memory_2bytes(unsigned char* p, short* value) {
-    *value = detail::Le16(p);
-}
+void Covarne2005::_get_memory_2bytes(unsigned char* p, short* value) { *value = detail::Le16(p); }
 
-void Covarne2005::_get_memory_4bytes(unsigned char* p, int* value) {
-    *value = static_cast<int>(detail::Le32(p));
-}
+void Covarne2005::_get_memory_4bytes(unsigned char* p, int* value) { *value = static_cast<int>(detail::Le32(p)); }
 
 void Covarne2005::_set_memory_2bytes(unsigned char* p, short value) {
     p[0] = static_cast<unsigned char>(value);
@@ -244,9 +234,7 @@ int Covarne2005::GetOffset(const char* path) {
     return Access::InspectPath(*this, path, nullptr);
 }
 
-int Covarne2005::GetHeaderSz(const char* path) {
-    return GetOffset(path);
-}
+int Covarne2005::GetHeaderSz(const char* path) { return GetOffset(path); }
 
 int Covarne2005::GetImgSz(const char* path) {
     tagWAVEFILEHEADER2005 h;
@@ -261,8 +249,10 @@ void Covarne2005::GetHeader(const char* path, unsigned char* dst, int size) {
     }
     File file;
     if (path != nullptr && Access::OpenToRead(*this, path, &file) && _check_file(&file) != 0) {
-        if (file.ReadAt(0, dst, size) < 0) m_pState->error.System("cannot read the file", errno);
-        else m_pState->error.Clear();
+        if (file.ReadAt(0, dst, size) < 0)
+            m_pState->error.System("cannot read the file", errno);
+        else
+            m_pState->error.Clear();
         return;
     }
     if (path == nullptr) Access::Refuse(*this, detail::kNoPath, "no path given");

@@ -55,8 +55,8 @@ bool Access::OpenExisting(Covarne2005& w, const wchar_t* path, File* file, int c
     return open > 0;
 }
 
-long long Access::Create(Covarne2005& w, const std::string& path, const double* left, const double* right,
-                         int channels, int bits, int rate, long long leading, long long frames) {
+long long Access::Create(Covarne2005& w, const std::string& path, const double* left, const double* right, int channels,
+                         int bits, int rate, long long leading, long long frames) {
     if (left != nullptr && !Writable(w, bits)) return -1;
     const Codec* codec = CodecFor(bits);
     tagWAVEFILEHEADER2005 h;
@@ -75,9 +75,9 @@ long long Access::Create(Covarne2005& w, const std::string& path, const double* 
     // The frames first and the header last: until it is written the file is no WAV file.
     bool ok = file.Reserve(0, length) && WriteZeros(file, 44, leading * h.blockAlign, work);
     if (ok && frames > 0)
-        ok = left != nullptr ? WriteFrames(file, 44 + leading * h.blockAlign, left, right, frames, h.blockAlign,
-                                           *codec, work)
-                             : WriteZeros(file, 44 + leading * h.blockAlign, frames * h.blockAlign, work);
+        ok = left != nullptr
+                 ? WriteFrames(file, 44 + leading * h.blockAlign, left, right, frames, h.blockAlign, *codec, work)
+                 : WriteZeros(file, 44 + leading * h.blockAlign, frames * h.blockAlign, work);
     ok = ok && file.WriteAt(0, &h, sizeof h);
     if (ok && file.Close()) {
         Error(w).Clear();
@@ -175,8 +175,7 @@ int Covarne2005::_save_over_write(wchar_t* path, double* left, double* right, in
     return Result(Access::Apply(*this, &file, c));
 }
 
-int Covarne2005::SaveOW(wchar_t* path, double* left, double* right, int start, int count, int sampleRate,
-                        short bits) {
+int Covarne2005::SaveOW(wchar_t* path, double* left, double* right, int start, int count, int sampleRate, short bits) {
     return _save_over_write(path, left, right, start, count, sampleRate, bits, true);
 }
 
@@ -299,6 +298,4 @@ bool Covarne2005::_file_img_copy(File* dst, File* src, long long bytes) {
            dst->Seek(to + bytes) && src->Seek(from + bytes);
 }
 
-bool Covarne2005::_create_tmp_file_name(char* name, int room, File* file) {
-    return file->OpenTemp(name, room);
-}
+bool Covarne2005::_create_tmp_file_name(char* name, int room, File* file) { return file->OpenTemp(name, room); }

@@ -45,8 +45,7 @@ template <typename T>
 int LoadRange(Covarne2005& w, const wchar_t* path, int start, int count, T* left, T* right) {
     std::string p;
     File file;
-    if (!Access::Path(w, path, &p) || !Access::OpenToRead(w, p, &file) || !Access::Inspect(w, &file, nullptr))
-        return 0;
+    if (!Access::Path(w, path, &p) || !Access::OpenToRead(w, p, &file) || !Access::Inspect(w, &file, nullptr)) return 0;
     const Inspection& in = Access::Last(w);
     if (!in.layoutOk)
         return Access::Refuse(w, kBadLayout,
@@ -119,8 +118,7 @@ bool Covarne2005::Mount(wchar_t* path) {
     tagWAVEFILEHEADER2005 h;
     if (GetWaveInfo(path, &h) == 0) return false;
     const detail::Inspection& in = Access::Last(*this);
-    if (!in.layoutOk)
-        return Access::Refuse(*this, detail::kBadLayout, "the frames do not fit the format"), false;
+    if (!in.layoutOk) return Access::Refuse(*this, detail::kBadLayout, "the frames do not fit the format"), false;
     std::unique_ptr<double[]> left(new double[kWindowFrames]());
     std::unique_ptr<double[]> right(h.channels == 2 ? new double[kWindowFrames]() : nullptr);
     std::wcscpy(m_szMountPath, path);
@@ -150,7 +148,8 @@ void Covarne2005::UnMount() {
 
 double Covarne2005::GetValue(int index, short channel) {
     if (index < 0 || index >= m_nMountFrames) {
-        Access::Refuse(*this, detail::kRange, m_nMountFrames == 0 ? "nothing is mounted" : "the frame is outside the file");
+        Access::Refuse(*this, detail::kRange,
+                       m_nMountFrames == 0 ? "nothing is mounted" : "the frame is outside the file");
         return 0.0;
     }
     m_pState->error.Clear();

@@ -56,8 +56,10 @@ void Covarne2005::Save(const wchar_t* path, double* left, double* right, int fra
     const bool existed = covarne::platform::Lookup(p) != covarne::platform::Entry::Missing;
     File file;
     if (!file.Open(p, OpenMode::Replace)) {
-        if (errno == EISDIR) Access::Refuse(*this, detail::kDirectory, "the path names a directory");
-        else m_pState->error.System("cannot open the file", errno);
+        if (errno == EISDIR)
+            Access::Refuse(*this, detail::kDirectory, "the path names a directory");
+        else
+            m_pState->error.System("cannot open the file", errno);
         return;
     }
     const detail::Work work = Access::WorkOf(*this);
@@ -72,8 +74,10 @@ void Covarne2005::Save(const wchar_t* path, double* left, double* right, int fra
          file.WriteAt(0, &h, sizeof h);
     if (ok) {
         ok = file.Close();
-        if (ok) m_pState->error.Clear();
-        else m_pState->error.System("cannot write the file", errno);
+        if (ok)
+            m_pState->error.Clear();
+        else
+            m_pState->error.System("cannot write the file", errno);
         return;
     }
     m_pState->error.System(touched ? "cannot write the file" : "cannot make room for the file", errno);

@@ -62,8 +62,8 @@ inline double Value8(unsigned char b, double*) { return (static_cast<int>(b) - 1
 inline short Value8(unsigned char b, short*) { return static_cast<short>(b); }
 
 template <typename T>
-inline __attribute__((always_inline)) void Read16(const unsigned char* __restrict in, long long frames,
-                                                  int blockAlign, T* __restrict left, T* __restrict right) {
+inline __attribute__((always_inline)) void Read16(const unsigned char* __restrict in, long long frames, int blockAlign,
+                                                  T* __restrict left, T* __restrict right) {
     T* tag = nullptr;
     if (blockAlign == 4 && left != nullptr && right != nullptr) {
         for (long long i = 0; i < frames; ++i) {
@@ -95,8 +95,7 @@ COVARNE_CLONES void Read16Double(const unsigned char* in, long long frames, int 
                                  double* right) {
     Read16<double>(in, frames, blockAlign, left, right);
 }
-COVARNE_CLONES void Read16Short(const unsigned char* in, long long frames, int blockAlign, short* left,
-                                short* right) {
+COVARNE_CLONES void Read16Short(const unsigned char* in, long long frames, int blockAlign, short* left, short* right) {
     Read16<short>(in, frames, blockAlign, left, right);
 }
 

@@ -32,8 +32,7 @@ void ShiftCues(unsigned char* body, long long size, long long at, long long shif
     for (long long i = 0; i < count && 4 + 24 * (i + 1) <= size; ++i) {
         unsigned char* point = body + 4 + 24 * i;
         for (int field : {4, 20})
-            PutLe32(point + field,
-                    static_cast<std::uint32_t>(MoveCue(Le32(point + field), at, shift) & 0xFFFFFFFFLL));
+            PutLe32(point + field, static_cast<std::uint32_t>(MoveCue(Le32(point + field), at, shift) & 0xFFFFFFFFLL));
     }
 }
 
@@ -85,8 +84,8 @@ bool ShiftTailCues(File& file, long long at, long long bytes, const Change& chan
 
 }  // namespace
 
-bool WriteFrames(File& file, long long at, const double* left, const double* right, long long frames,
-                 int blockAlign, const Codec& codec, const Work& work) {
+bool WriteFrames(File& file, long long at, const double* left, const double* right, long long frames, int blockAlign,
+                 const Codec& codec, const Work& work) {
     if (frames <= 0) return true;
     // Bytes of a frame that no sample fills are written as zeros.
     const int used = codec.bits / 8 * (right != nullptr ? 2 : 1);

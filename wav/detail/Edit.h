@@ -15,16 +15,16 @@ namespace detail {
 struct Codec;
 
 struct Change {
-    long long at = 0;          // frame index, at most N
-    long long removed = 0;     // frames from `at` that go (at + removed <= N)
-    long long silence = 0;     // silent frames written at `at`
-    long long frames = 0;      // then frames from the arrays, or silence when `left` is null
+    long long at = 0;       // frame index, at most N
+    long long removed = 0;  // frames from `at` that go (at + removed <= N)
+    long long silence = 0;  // silent frames written at `at`
+    long long frames = 0;   // then frames from the arrays, or silence when `left` is null
     const double* left = nullptr;
     const double* right = nullptr;
     const Codec* codec = nullptr;
     // How cue points move: frames inserted at `at` (> 0) or removed from it (< 0).
     long long cueShift = 0;
-    bool cut = false;          // a file whose data is last ends right after its frames
+    bool cut = false;  // a file whose data is last ends right after its frames
 };
 
 // Applies `change` to `file`, inspected as `in`. The frame count afterwards, or -1

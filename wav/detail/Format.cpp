@@ -118,8 +118,7 @@ bool Inspect(File* file, Inspection* out, LastError* error) {
     if (tag == 0xFFFE) {
         unsigned char sub[16];
         if (r.fmtSize < 40 || head.Get(r.fmtBody + 24, sub, 16) != 1 || std::memcmp(sub, kPcmSubFormat, 16) != 0)
-            return error->Set(kNotPcm, "the samples are not integer PCM (an extensible format of another kind)"),
-                   false;
+            return error->Set(kNotPcm, "the samples are not integer PCM (an extensible format of another kind)"), false;
     } else if (tag != 1) {
         return error->Set(kNotPcm, Format("the samples are not integer PCM (format tag %u)", tag)), false;
     }
@@ -172,8 +171,8 @@ bool Inspect(File* file, Inspection* out, LastError* error) {
     // or does not fit its 16 bits would give records with negative sizes: not usable.
     const int canonicalAlign = (r.bits / 8) * r.channels;
     if (canonicalAlign < 0 || canonicalAlign > SHRT_MAX || r.frames * canonicalAlign > kMaxData)
-        return error->Set(kBadLayout, Format("the frames do not fit the format: %d channels of %d bits", r.channels,
-                                             r.bits)),
+        return error->Set(kBadLayout,
+                          Format("the frames do not fit the format: %d channels of %d bits", r.channels, r.bits)),
                false;
     r.layoutOk = r.blockAlign > 0 && r.blockAlign == canonicalAlign;
 

@@ -43,23 +43,23 @@ struct Chunk {
 
 // What an inspection learnt of a file.
 struct Inspection {
-    long long length = 0;     // file length
-    int declared = 0;         // RIFF size + 8, the validity check's result (0: not valid)
+    long long length = 0;  // file length
+    int declared = 0;      // RIFF size + 8, the validity check's result (0: not valid)
     // The format; `usable` when it is integer PCM (format 1, or extensible PCM).
     bool usable = false;
-    long long fmtBody = 0;    // position of the fmt body
+    long long fmtBody = 0;  // position of the fmt body
     std::uint32_t fmtSize = 0;
     int channels = 0, rate = 0, blockAlign = 0, bits = 0;
-    bool layoutOk = false;    // block align is channels * bits / 8 and above 0
+    bool layoutOk = false;  // block align is channels * bits / 8 and above 0
 
     // The chunks from offset 12 up to and including the data chunk.
     std::vector<Chunk> chunks;
     bool hasData = false;
-    long long dataOffset = 0;   // first sample byte
-    std::uint32_t stored = 0;   // the data chunk's size field
-    long long dataSize = 0;     // sample bytes the file holds (stored, cut at the end of the file)
-    long long frames = 0;       // whole frames
-    long long factCount = -1;   // position of a fact chunk's sample count, or -1
+    long long dataOffset = 0;  // first sample byte
+    std::uint32_t stored = 0;  // the data chunk's size field
+    long long dataSize = 0;    // sample bytes the file holds (stored, cut at the end of the file)
+    long long frames = 0;      // whole frames
+    long long factCount = -1;  // position of a fact chunk's sample count, or -1
 
     // What follows the data chunk: chunks from `tailAt` to the end of the file (none
     // when tailBytes is 0). Bytes after the frames that do not start a chunk (a partial

@@ -1,15 +1,15 @@
 #include "platform/FileLayer.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <locale>
 #include <stdexcept>
 #include <type_traits>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace covarne {
 namespace platform {
@@ -52,10 +52,18 @@ bool File::Open(const std::string& path, OpenMode mode) {
     if (m_fd >= 0 || Fault("Open")) return false;
     int flags = O_CLOEXEC;
     switch (mode) {
-    case OpenMode::Read: flags |= O_RDONLY; break;
-    case OpenMode::Update: flags |= O_RDWR; break;
-    case OpenMode::Create: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
-    case OpenMode::Replace: flags |= O_WRONLY | O_CREAT; break;
+        case OpenMode::Read:
+            flags |= O_RDONLY;
+            break;
+        case OpenMode::Update:
+            flags |= O_RDWR;
+            break;
+        case OpenMode::Create:
+            flags |= O_WRONLY | O_CREAT | O_TRUNC;
+            break;
+        case OpenMode::Replace:
+            flags |= O_WRONLY | O_CREAT;
+            break;
     }
     // A FIFO must not block the open; regular files ignore the flag.
     int fd;
@@ -172,14 +180,17 @@ long long CopyRange(File& dst, long long dstAt, File& src, long long srcAt, long
         ssize_t n = ::copy_file_range(src.Descriptor(), &in, dst.Descriptor(), &out, static_cast<size_t>(pass), 0);
         if (n >= 0) return n;
         switch (errno) {
-        case EINTR: continue;
-        case EXDEV:
-        case EINVAL:
-        case ENOSYS:
-        case EOPNOTSUPP:
-        case EBADF:
-        case EPERM: return kCopyUnsupported;
-        default: return -1;
+            case EINTR:
+                continue;
+            case EXDEV:
+            case EINVAL:
+            case ENOSYS:
+            case EOPNOTSUPP:
+            case EBADF:
+            case EPERM:
+                return kCopyUnsupported;
+            default:
+                return -1;
         }
     }
 }
@@ -191,9 +202,7 @@ Entry Lookup(const std::string& path) {
     return (errno == ENOENT || errno == ENOTDIR) ? Entry::Missing : Entry::Unknown;
 }
 
-bool Remove(const std::string& path) {
-    return !Fault("Remove") && ::unlink(path.c_str()) == 0;
-}
+bool Remove(const std::string& path) { return !Fault("Remove") && ::unlink(path.c_str()) == 0; }
 
 bool RemoveCreated(const std::string& path, File& file) {
     if (Fault("Remove")) return false;

@@ -81,10 +81,10 @@ bool RemoveCreated(const std::string& path, File& file);
 // write may stop part-way, as on a full disk); a failing Close still closes; a
 // failing CopyRange first moves half of its bytes.
 namespace faults {
-void Arm(long long failAt);      // 0: no failure; the count restarts
-long long Calls();               // calls counted since Arm
-const char* Failed();            // name of the call that was made to fail, or ""
-void KernelCopy(bool allowed);   // false: CopyRange reports kCopyUnsupported
+void Arm(long long failAt);     // 0: no failure; the count restarts
+long long Calls();              // calls counted since Arm
+const char* Failed();           // name of the call that was made to fail, or ""
+void KernelCopy(bool allowed);  // false: CopyRange reports kCopyUnsupported
 }  // namespace faults
 #endif
 

@@ -14,19 +14,19 @@
 // (little-endian host). The four identifiers hold their ASCII bytes in reading
 // order, so "RIFF" reads as the word 0x46464952.
 struct COVARNE_API tagWAVEFILEHEADER2005 {
-    std::uint32_t riffId;         // "RIFF"
-    std::int32_t riffSize;        // file length - 8
-    std::uint32_t waveId;         // "WAVE"
-    std::uint32_t fmtId;          // "fmt "
-    std::int32_t fmtSize;         // 16
-    std::int16_t formatTag;       // 1: PCM
+    std::uint32_t riffId;    // "RIFF"
+    std::int32_t riffSize;   // file length - 8
+    std::uint32_t waveId;    // "WAVE"
+    std::uint32_t fmtId;     // "fmt "
+    std::int32_t fmtSize;    // 16
+    std::int16_t formatTag;  // 1: PCM
     std::int16_t channels;
-    std::int32_t sampleRate;      // frames per second
-    std::int32_t byteRate;        // sampleRate * blockAlign
-    std::int16_t blockAlign;      // bytes per frame
+    std::int32_t sampleRate;  // frames per second
+    std::int32_t byteRate;    // sampleRate * blockAlign
+    std::int16_t blockAlign;  // bytes per frame
     std::int16_t bitsPerSample;
-    std::uint32_t dataId;         // "data"
-    std::int32_t dataSize;        // bytes of sample data
+    std::uint32_t dataId;   // "data"
+    std::int32_t dataSize;  // bytes of sample data
 };
 static_assert(sizeof(tagWAVEFILEHEADER2005) == 44, "the header record is the 44 bytes on disk");
 
@@ -37,7 +37,7 @@ class File;
 namespace detail {
 struct Access;
 struct State;
-}
+}  // namespace detail
 }  // namespace covarne
 
 class COVARNE_API Covarne2005 {
@@ -83,13 +83,12 @@ public:
     int SaveOW(wchar_t* path, double* left, double* right, int start, int count, int sampleRate, short bits);
     int SaveOW(wchar_t* path, double* samples, int start, int count, int sampleRate, short bits);
     int MakeSilence(wchar_t* path, int start, int count, short channels, int sampleRate, short bits);
-    int SaveSr(wchar_t* path, int sampleRate);   // the previous sample rate, or -1
+    int SaveSr(wchar_t* path, int sampleRate);  // the previous sample rate, or -1
     int Insert(wchar_t* path, int start, int count);
     int Delete(wchar_t* path, int start, int count);
-    int SaveRep(wchar_t* path, double* left, double* right, int start, int oldFrames, int newFrames,
-                int sampleRate, short bits);
-    int SaveRep(wchar_t* path, double* samples, int start, int oldFrames, int newFrames, int sampleRate,
+    int SaveRep(wchar_t* path, double* left, double* right, int start, int oldFrames, int newFrames, int sampleRate,
                 short bits);
+    int SaveRep(wchar_t* path, double* samples, int start, int oldFrames, int newFrames, int sampleRate, short bits);
 
     // Raw bytes as stored; narrow paths are passed to the file system unchanged.
     int GetOffset(const char* path);
@@ -110,8 +109,8 @@ private:
     void _set_memory_4bytes(unsigned char* p, int value);
     void _load(int start, int count);
     bool _path_exist(wchar_t* path, bool wantDirectory);
-    int _save_over_write(wchar_t* path, double* left, double* right, int start, int count, int sampleRate,
-                         short bits, bool write);
+    int _save_over_write(wchar_t* path, double* left, double* right, int start, int count, int sampleRate, short bits,
+                         bool write);
     bool _zero_img_copy(File* file, long long bytes);
     bool _create_tmp_file_name(char* name, int room, File* file);
     bool _file_img_copy(File* dst, File* src, long long bytes);
