@@ -32,9 +32,7 @@ struct Area {
     T* p;
 };
 
-std::unique_ptr<double[]> Doubles(std::size_t count) {
-    return std::unique_ptr<double[]>(new double[count]);
-}
+std::unique_ptr<double[]> Doubles(std::size_t count) { return std::unique_ptr<double[]>(new double[count]); }
 
 }  // namespace
 
@@ -172,8 +170,7 @@ double CVornix::I0(double x, int terms) {
     return sum + 1;
 }
 
-void CVornix::GetFirCoef(double* h, int taps, double f1, double f2, double fs, double att,
-                         filter_type type) {
+void CVornix::GetFirCoef(double* h, int taps, double f1, double f2, double fs, double att, filter_type type) {
     if (taps < 0) return;
     const int M = taps / 2;
     std::vector<double> a(static_cast<std::size_t>(M) + 1);
@@ -186,11 +183,19 @@ void CVornix::GetFirCoef(double* h, int taps, double f1, double f2, double fs, d
 
     double fc;
     switch (type) {
-        case low_pass: fc = f1; break;
-        case high_pass: fc = fs * 0.5 - f1; break;
+        case low_pass:
+            fc = f1;
+            break;
+        case high_pass:
+            fc = fs * 0.5 - f1;
+            break;
         case band_pass:
-        case band_stop: fc = (f2 - f1) * 0.5; break;
-        default: fc = f2; break;
+        case band_stop:
+            fc = (f2 - f1) * 0.5;
+            break;
+        default:
+            fc = f2;
+            break;
     }
 
     a[0] = (fc + fc) / fs;
@@ -220,15 +225,15 @@ void CVornix::GetFirCoef(double* h, int taps, double f1, double f2, double fs, d
             a[0] = 1 - 2 * a[0];
             for (int k = 1; k <= M; k++) a[k] *= -2 * std::cos(k * w0);
             break;
-        default: break;
+        default:
+            break;
     }
 
     for (int i = 0; i < M; i++) h[i] = a[M - i];
     for (int k = 0; k <= M; k++) h[M + k] = a[k];
 }
 
-void CVornix::FirFilter(double* x, int n, int taps, double f1, double f2, double fs, double att,
-                        filter_type type) {
+void CVornix::FirFilter(double* x, int n, int taps, double f1, double f2, double fs, double att, filter_type type) {
     if (n < 1 || taps < 0) return;
     const bool pow2 = (n & (n - 1)) == 0;
     if (!pow2 || n > kNMax / 2 || taps > 2 * n) {

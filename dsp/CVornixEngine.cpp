@@ -7,13 +7,14 @@
 // instruction set and chosen at run time (kernels/); the members here keep the
 // package's routines and arguments and hand the loops to the chosen kernels.
 
-#include <vornix/CVornix.h>
-
 #include "CVornixEngine.h"
-#include "kernels/Kernels.h"
+
+#include <vornix/CVornix.h>
 
 #include <algorithm>
 #include <cmath>
+
+#include "kernels/Kernels.h"
 
 namespace {
 

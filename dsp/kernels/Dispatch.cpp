@@ -7,12 +7,16 @@ namespace vornix {
 
 const Kernels* KernelsFor(Path path) {
     switch (path) {
-        case Path::kBaseline: return &kKernelsBaseline;
+        case Path::kBaseline:
+            return &kKernelsBaseline;
 #if VORNIX_X86_PATHS
-        case Path::kAvx2: return CpuRunsAvx2Fma() ? &kKernelsAvx2 : nullptr;
-        case Path::kAvx512: return CpuRunsAvx512() ? &kKernelsAvx512 : nullptr;
+        case Path::kAvx2:
+            return CpuRunsAvx2Fma() ? &kKernelsAvx2 : nullptr;
+        case Path::kAvx512:
+            return CpuRunsAvx512() ? &kKernelsAvx512 : nullptr;
 #endif
-        default: return nullptr;
+        default:
+            return nullptr;
     }
 }
 

@@ -287,8 +287,10 @@ void BitReverse(int n, int* ip, double* a) {
 #if defined(__AVX2__)
 // 4 x 4 transpose: r[h][c] becomes r[c][h].
 inline void Transpose4(V4::T r[4]) {
-    const V4::T t0 = __builtin_shufflevector(r[0], r[1], 0, 4, 2, 6), t1 = __builtin_shufflevector(r[0], r[1], 1, 5, 3, 7);
-    const V4::T t2 = __builtin_shufflevector(r[2], r[3], 0, 4, 2, 6), t3 = __builtin_shufflevector(r[2], r[3], 1, 5, 3, 7);
+    const V4::T t0 = __builtin_shufflevector(r[0], r[1], 0, 4, 2, 6),
+                t1 = __builtin_shufflevector(r[0], r[1], 1, 5, 3, 7);
+    const V4::T t2 = __builtin_shufflevector(r[2], r[3], 0, 4, 2, 6),
+                t3 = __builtin_shufflevector(r[2], r[3], 1, 5, 3, 7);
     r[0] = __builtin_shufflevector(t0, t2, 0, 1, 4, 5);
     r[2] = __builtin_shufflevector(t0, t2, 2, 3, 6, 7);
     r[1] = __builtin_shufflevector(t1, t3, 0, 1, 4, 5);

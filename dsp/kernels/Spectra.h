@@ -68,7 +68,7 @@ typename V::T DecibelsOf(typename V::T x) {
     for (double k2 = 19; k2 >= 3; k2 -= 2) p = V::Fma(p, z, V::Set1(1.0 / k2));
     const T t = q * z * p;  // atanh(q) - q
 
-    const T c1hi = V::Set1(0x1.8151824c74000p+1), c1lo = V::Set1(0x1.87eafd66d7603p-39);  // 10 log10 2
+    const T c1hi = V::Set1(0x1.8151824c74000p+1), c1lo = V::Set1(0x1.87eafd66d7603p-39);   // 10 log10 2
     const T c2hi = V::Set1(0x1.15f2ced384f29p+2), c2lo = V::Set1(-0x1.02bea6b55233cp-53);  // 10 / ln 10
     const T q2 = q + q, hi = c2hi * q2;
     const T lo = V::Fma(c2hi, (c + t) * V::Set1(2.0), V::Fma(c2lo, q2, V::Fma(e, c1lo, V::Fma(c2hi, q2, -hi))));

@@ -48,16 +48,14 @@ public:
     // Kaiser-windowed FIR design: writes 2*(taps/2) + 1 coefficients into h
     // (nothing for taps < 0). The low-pass prototype is scaled to unit gain
     // at 0 Hz unless it sums to 0 (cut-off 0), when it stays all zero.
-    void GetFirCoef(double* h, int taps, double f1, double f2, double fs, double att,
-                    filter_type type);
+    void GetFirCoef(double* h, int taps, double f1, double f2, double fs, double att, filter_type type);
     // Designs as GetFirCoef and filters x in place with the first `taps`
     // coefficients: y[i] = sum_k h[k] x[i-k], x = 0 before index 0, output
     // delayed by taps/2. For n a power of two up to 32768 and taps <= 2n the
     // product of two 2n-point spectra is used (for taps > n + 1 the tail wraps
     // onto the first outputs); any other n >= 1, taps >= 0 is filtered
     // block-wise. n < 1 or taps < 0 changes nothing.
-    void FirFilter(double* x, int n, int taps, double f1, double f2, double fs, double att,
-                   filter_type type);
+    void FirFilter(double* x, int n, int taps, double f1, double f2, double fs, double att, filter_type type);
 
     // Analytic signal: re keeps the signal without its Nyquist component, im
     // receives the Hilbert transform. n a power of two up to 65536.
