@@ -16,12 +16,12 @@ constexpr int kFrameLength = 512;  // samples per analysis frame
 constexpr int kSteps = 8;
 
 struct Road {
-  fs::path dir;                      // where every file goes
-  bool testSignal = false;           // record the generated signal even if a device opens
-  std::vector<double> left, right;   // the recording, kSeconds * kRate frames each
-  std::vector<double> filtered[2];   // band-passed left and right
-  fs::path recording;                // the saved recording
-  std::vector<fs::path> written;     // every file written, in order
+    fs::path dir;                     // where every file goes
+    bool testSignal = false;          // record the generated signal even if a device opens
+    std::vector<double> left, right;  // the recording, kSeconds * kRate frames each
+    std::vector<double> filtered[2];  // band-passed left and right
+    fs::path recording;               // the saved recording
+    std::vector<fs::path> written;    // every file written, in order
 };
 
 // "[n/8] " and the text, without a line end; Done ends the line.
@@ -37,10 +37,10 @@ std::wstring Wide(const fs::path& p);
 fs::path Output(Road& road, const char* name);
 
 // The steps, in road order; each returns false after saying why it stopped.
-bool Record(Road& road);       // 1
-bool Analyse(Road& road);      // 2, 3
-bool Store(Road& road);        // 4, 5
-bool Filter(Road& road);       // 6, 7
-bool Edit(Road& road);         // 8
+bool Record(Road& road);   // 1
+bool Analyse(Road& road);  // 2, 3
+bool Store(Road& road);    // 4, 5
+bool Filter(Road& road);   // 6, 7
+bool Edit(Road& road);     // 8
 
 }  // namespace demo

@@ -8,14 +8,14 @@
 namespace demo {
 
 struct Axis {
-  std::string label;
-  double lo, hi;
+    std::string label;
+    double lo, hi;
 };
 
 struct Series {
-  std::vector<double> x, y;
-  std::string colour;
-  double width = 1.5;
+    std::vector<double> x, y;
+    std::string colour;
+    double width = 1.5;
 };
 
 // A plot of the series within the two axes (values outside are clipped).

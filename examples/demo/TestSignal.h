@@ -6,9 +6,9 @@
 
 namespace demo {
 
-constexpr int kRate = 16000;         // frames per second of the whole road
-constexpr double kToneHz = 1000;     // the tone the band-pass keeps
-constexpr double kWobbleHz = 3;      // its amplitude modulation, which the envelope shows
+constexpr int kRate = 16000;      // frames per second of the whole road
+constexpr double kToneHz = 1000;  // the tone the band-pass keeps
+constexpr double kWobbleHz = 3;   // its amplitude modulation, which the envelope shows
 
 // Sample `frame` of `channel` (0 left, 1 right), in -1 .. 1. Left: the
 // modulated tone, a 200 Hz hum and a rising whistle; right: the tone and a
@@ -19,16 +19,16 @@ double TestSignal(long frame, int channel);
 // input is the test signal as raw 16-bit little-endian stereo, through
 // ALSA_CONFIG_PATH. The files live in a scratch folder removed by the destructor.
 class FileCapture {
- public:
-  explicit FileCapture(double seconds);
-  ~FileCapture();
-  FileCapture(const FileCapture&) = delete;
-  FileCapture& operator=(const FileCapture&) = delete;
-  bool ok() const { return m_ok; }
+public:
+    explicit FileCapture(double seconds);
+    ~FileCapture();
+    FileCapture(const FileCapture&) = delete;
+    FileCapture& operator=(const FileCapture&) = delete;
+    bool ok() const { return m_ok; }
 
- private:
-  std::string m_dir, m_raw, m_conf;
-  bool m_ok = false;
+private:
+    std::string m_dir, m_raw, m_conf;
+    bool m_ok = false;
 };
 
 }  // namespace demo
