@@ -2,12 +2,11 @@
 // temporaries of a call) are replaced in this binary so that a chosen call
 // fails.
 #include <gtest/gtest.h>
+#include <vornix/CVornix.h>
 
 #include <cstdlib>
 #include <new>
 #include <vector>
-
-#include <vornix/CVornix.h>
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer) || __has_feature(memory_sanitizer) || __has_feature(thread_sanitizer)

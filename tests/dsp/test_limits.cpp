@@ -3,13 +3,12 @@
 // outside the arrays or undefined behaviour fails there; here the results
 // that the limits promise are checked.
 #include <gtest/gtest.h>
-
 #include <vornix/CVornix.h>
 
 #include <algorithm>
 #include <climits>
-#include <cstring>
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <limits>
 #include <new>
@@ -66,12 +65,15 @@ const Member kMembers[] = {
          for (bool forward : {true, false}) {
              auto re = Values(n, special), im = Values(n, false);
              const auto re0 = re, im0 = im;
-             if (forward) v.Fft(re.data(), im.data(), n, true);
-             else v.Ifft(re.data(), im.data(), n);
+             if (forward)
+                 v.Fft(re.data(), im.data(), n, true);
+             else
+                 v.Ifft(re.data(), im.data(), n);
              const std::size_t N = static_cast<std::size_t>(TransformLength(n));
-             EXPECT_TRUE(SameFrom(re, re0, N) && SameFrom(im, im0, N))
-                 << "values past the transform changed";
-             if (!special) { EXPECT_TRUE(AllFinite(re, N) && AllFinite(im, N)); }
+             EXPECT_TRUE(SameFrom(re, re0, N) && SameFrom(im, im0, N)) << "values past the transform changed";
+             if (!special) {
+                 EXPECT_TRUE(AllFinite(re, N) && AllFinite(im, N));
+             }
          }
      }},
     {"CalcSpectrum",
@@ -88,7 +90,9 @@ const Member kMembers[] = {
          v.Ham(x.data(), n);
          v.Hanning(x.data(), n);
          v.Han(x.data(), n);
-         if (!special) { EXPECT_TRUE(AllFinite(x, x.size())); }
+         if (!special) {
+             EXPECT_TRUE(AllFinite(x, x.size()));
+         }
      }},
     {"Preemphasis",
      [](CVornix& v, int n, bool special) {
@@ -97,7 +101,9 @@ const Member kMembers[] = {
              EXPECT_THROW(v.Preemphasis(x.data(), n, 0.97), std::bad_alloc);
          } else {
              v.Preemphasis(x.data(), n, 0.97);
-             if (n > 0) { EXPECT_EQ(x[0], 0.0); }
+             if (n > 0) {
+                 EXPECT_EQ(x[0], 0.0);
+             }
          }
          v.Preemphasis(x.data(), std::max(n, 0), kNaN);
      }},
@@ -105,10 +111,14 @@ const Member kMembers[] = {
      [](CVornix& v, int n, bool special) {
          auto x = Values(n, special);
          const double d = v.Normalize(x.data(), n);
-         if (n < 1) { EXPECT_EQ(d, 0.0); }
+         if (n < 1) {
+             EXPECT_EQ(d, 0.0);
+         }
          if (!special && n > 1) {
              EXPECT_GT(d, 0.0);
-             for (double y : x) { EXPECT_TRUE(y >= 0 && y <= 1) << y; }
+             for (double y : x) {
+                 EXPECT_TRUE(y >= 0 && y <= 1) << y;
+             }
          }
      }},
     {"GetFirCoef",
@@ -133,8 +143,11 @@ const Member kMembers[] = {
              auto x = Values(n, special);
              const auto x0 = x;
              v.FirFilter(x.data(), n, taps, 1000, 3000, 16000, 60, band_pass);
-             if (n < 1 || taps < 0) { EXPECT_TRUE(SameFrom(x, x0)) << "taps " << taps; }
-             else if (!special) { EXPECT_TRUE(AllFinite(x, x.size())) << "taps " << taps; }
+             if (n < 1 || taps < 0) {
+                 EXPECT_TRUE(SameFrom(x, x0)) << "taps " << taps;
+             } else if (!special) {
+                 EXPECT_TRUE(AllFinite(x, x.size())) << "taps " << taps;
+             }
          }
          auto x = Values(n, special);
          v.FirFilter(x.data(), n, 31, kNaN, kInf, 0, kNaN, high_pass);
@@ -143,13 +156,21 @@ const Member kMembers[] = {
      [](CVornix& v, int n, bool special) {
          auto re = Values(n, special), im = Values(n, false), p = Values(n, false), d = Values(n, false);
          v.Hilbert(re.data(), im.data(), n);
-         if (!special) { EXPECT_TRUE(AllFinite(re, re.size()) && AllFinite(im, im.size())); }
+         if (!special) {
+             EXPECT_TRUE(AllFinite(re, re.size()) && AllFinite(im, im.size()));
+         }
          v.CalcHilbertPower(re.data(), im.data(), n, p.data());
          v.CalcHilbertSpectrum(re.data(), im.data(), n, d.data());
-         if (n > 0) { EXPECT_EQ(p[n - 1], 0.0); }
-         if (n > 0) { EXPECT_EQ(d[n - 1], 0.0); }
+         if (n > 0) {
+             EXPECT_EQ(p[n - 1], 0.0);
+         }
+         if (n > 0) {
+             EXPECT_EQ(d[n - 1], 0.0);
+         }
          for (double y : d)
-             if (!std::isnan(y)) { EXPECT_TRUE(y >= -M_PI && y < M_PI) << y; }
+             if (!std::isnan(y)) {
+                 EXPECT_TRUE(y >= -M_PI && y < M_PI) << y;
+             }
          // Infinite and NaN analytic values straight into the two derived members.
          auto sre = Values(n, true), sim = Values(n, true);
          v.CalcHilbertPower(sre.data(), sim.data(), n, p.data());
@@ -173,12 +194,14 @@ TEST_P(Limits, EveryMemberStaysInsideItsArrays) {
     // A fresh object after all that still transforms correctly: nothing was overwritten.
     double re[4] = {1, 0, 0, 0}, im[4] = {0, 0, 0, 0};
     v.Fft(re, im, 4, true);
-    for (double x : re) { EXPECT_EQ(x, 1.0); }
+    for (double x : re) {
+        EXPECT_EQ(x, 1.0);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Lengths, Limits,
-                         ::testing::Values(INT_MIN, -65537, -1, 0, 1, 2, 3, 5, 6, 1000, 1024, 4097,
-                                           32768, 65536, 65537, 100000),
+                         ::testing::Values(INT_MIN, -65537, -1, 0, 1, 2, 3, 5, 6, 1000, 1024, 4097, 32768, 65536, 65537,
+                                           100000),
                          [](const ::testing::TestParamInfo<int>& info) {
                              return info.param < 0 ? "minus" + std::to_string(-static_cast<long long>(info.param))
                                                    : std::to_string(info.param);

@@ -44,8 +44,19 @@ TEST(Paths, FftErrorAgainstLongDoubleDft) {
 // at a length that leaves a partial vector at the end.
 TEST(Paths, DecibelsAcrossTheRange) {
     CVornix v;
-    std::vector<double> re = {1.0, std::nextafter(1.0, 2.0), std::nextafter(1.0, 0.0), 1 + 1e-10, 1 - 1e-10,
-                              1.189207115002721, 0.8408964152537145, 2.0, 0.5, 5.0, 1e-154, 1e154, 1e-160};
+    std::vector<double> re = {1.0,
+                              std::nextafter(1.0, 2.0),
+                              std::nextafter(1.0, 0.0),
+                              1 + 1e-10,
+                              1 - 1e-10,
+                              1.189207115002721,
+                              0.8408964152537145,
+                              2.0,
+                              0.5,
+                              5.0,
+                              1e-154,
+                              1e154,
+                              1e-160};
     std::mt19937 gen(4);
     std::uniform_real_distribution<double> mant(1.0, 2.0);
     std::uniform_int_distribution<int> ex(-511, 511);

@@ -333,8 +333,8 @@ std::vector<long double> Prototype(int taps, double fc, double fs, double att) {
     a[0] = 2 * fc / fs;
     for (int k = 1; k <= M; k++) {
         const long double r = 2.0L * k / taps;
-        a[k] = std::sin(2 * kPiL * k * fc / fs) / (kPiL * k) *
-               std::cyl_bessel_i(0.0L, beta * std::sqrt(1 - r * r)) / std::cyl_bessel_i(0.0L, beta);
+        a[k] = std::sin(2 * kPiL * k * fc / fs) / (kPiL * k) * std::cyl_bessel_i(0.0L, beta * std::sqrt(1 - r * r)) /
+               std::cyl_bessel_i(0.0L, beta);
     }
     long double s = a[0];
     for (int k = 1; k <= M; k++) s += 2 * a[k];
@@ -381,7 +381,8 @@ TEST(Fir, DesignsFollowTheirRelations) {
                 EXPECT_NEAR(bp[i], static_cast<double>(2 * std::cos(k * w0) * bpProto[i]), 1e-13);
                 EXPECT_NEAR(bs[i], (i == M ? 1.0 : 0.0) - bp[i], 1e-15);
             }
-            for (int other : {4, -1}) EXPECT_EQ(Design(v, taps, 7000, 1000, fs, att, other), Design(v, taps, 1000, 0, fs, att, low_pass));
+            for (int other : {4, -1})
+                EXPECT_EQ(Design(v, taps, 7000, 1000, fs, att, other), Design(v, taps, 1000, 0, fs, att, low_pass));
         }
     }
     const double one[4] = {1, 1, 2, -1};
@@ -433,8 +434,9 @@ TEST(Fir, FilterMatchesConvolutionWithinLimits) {
     auto v = Make();
     struct {
         int n, taps, type;
-    } cases[] = {{1, 1, low_pass}, {64, 1, low_pass}, {64, 15, high_pass}, {64, 64, band_pass}, {64, 65, band_stop},
-                 {64, 66, low_pass}, {64, 128, low_pass}, {1024, 255, low_pass}, {32768, 101, band_pass}, {16, 0, low_pass}};
+    } cases[] = {{1, 1, low_pass},        {64, 1, low_pass},  {64, 15, high_pass}, {64, 64, band_pass},
+                 {64, 65, band_stop},     {64, 66, low_pass}, {64, 128, low_pass}, {1024, 255, low_pass},
+                 {32768, 101, band_pass}, {16, 0, low_pass}};
     for (auto& c : cases) {
         const auto x = Random(c.n, c.n + c.taps);
         auto y = x;

@@ -6,7 +6,6 @@
 // followed the data still follows it; after
 // any edit no temporary file may be left in the private temporary folder.
 #include <covarne/Covarne2005.h>
-
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,12 +22,12 @@
 
 namespace {
 
-#define FUZZ_CHECK(cond)                                                                     \
-    do {                                                                                     \
-        if (!(cond)) {                                                                       \
+#define FUZZ_CHECK(cond)                                                                    \
+    do {                                                                                    \
+        if (!(cond)) {                                                                      \
             std::fprintf(stderr, "%s:%d: broken promise: %s\n", __FILE__, __LINE__, #cond); \
-            std::abort();                                                                    \
-        }                                                                                    \
+            std::abort();                                                                   \
+        }                                                                                   \
     } while (0)
 
 using Bytes = std::vector<unsigned char>;
@@ -148,8 +147,8 @@ struct Expect {
 // The file after an edit that reported `result`: a header that tells the truth, the
 // frames outside the edited range where they belong, and whatever followed the data
 // chunk still after it, byte for byte (`movesCues`: cue points there may have moved).
-void CheckAfter(Covarne2005& wav, const Scratch& s, const View& before, const Bytes& raw, const Expect& e,
-                int result, bool movesCues) {
+void CheckAfter(Covarne2005& wav, const Scratch& s, const View& before, const Bytes& raw, const Expect& e, int result,
+                bool movesCues) {
     const View after = Inspect(wav, s);
     FUZZ_CHECK(after.usable);
     FUZZ_CHECK(result == e.frames && after.frames == e.frames);
@@ -177,10 +176,12 @@ void CheckAfter(Covarne2005& wav, const Scratch& s, const View& before, const By
     }
 }
 
-void RunEdit(Covarne2005& wav, const Scratch& s, const Bytes& file, Edit edit, const Args& g,
-             std::vector<double>& left, std::vector<double>& right) {
-    if (g.missing) std::remove(s.narrow.c_str());
-    else s.Put(file);
+void RunEdit(Covarne2005& wav, const Scratch& s, const Bytes& file, Edit edit, const Args& g, std::vector<double>& left,
+             std::vector<double>& right) {
+    if (g.missing)
+        std::remove(s.narrow.c_str());
+    else
+        s.Put(file);
     const View before = g.missing ? View() : Inspect(wav, s);
     const Bytes raw = s.Get();
     std::wstring path = s.wide;
@@ -200,80 +201,83 @@ void RunEdit(Covarne2005& wav, const Scratch& s, const Bytes& file, Edit edit, c
     Expect e{};
     bool movesCues = false;
     switch (edit) {
-    case kSaveAdd:
-        result = wav.SaveAdd(p, left.data(), r, g.count, rate, bits);
-        e = {n + g.count, n, INT32_MAX, 0, 0, 0};
-        break;
-    case kAddSilence:
-        result = wav.AddSilence(p, g.count);
-        e = {n + g.count, n, INT32_MAX, 0, n, n + g.count};
-        break;
-    case kSaveOW:
-    case kMakeSilence: {
-        result = edit == kSaveOW ? wav.SaveOW(p, left.data(), r, start, g.count, rate, bits)
-                                 : wav.MakeSilence(p, start, g.count, static_cast<short>(channels), rate, bits);
-        const int end = start + g.count;
-        e = {std::max(n, end), start, end, end, n, start};
-        if (edit == kMakeSilence) e.zeroTo = end;
-        break;
-    }
-    case kSaveSr: {
-        result = wav.SaveSr(p, g.count + 1);
-        FUZZ_CHECK((result == -1) == (wav.GetLastError(nullptr, 0) != 0));
-        FUZZ_CHECK(s.TempFolderEmpty());
-        const Bytes b = s.Get();
-        FUZZ_CHECK(b.size() == raw.size());
-        if (result == -1) {
-            FUZZ_CHECK(b == raw);
+        case kSaveAdd:
+            result = wav.SaveAdd(p, left.data(), r, g.count, rate, bits);
+            e = {n + g.count, n, INT32_MAX, 0, 0, 0};
+            break;
+        case kAddSilence:
+            result = wav.AddSilence(p, g.count);
+            e = {n + g.count, n, INT32_MAX, 0, n, n + g.count};
+            break;
+        case kSaveOW:
+        case kMakeSilence: {
+            result = edit == kSaveOW ? wav.SaveOW(p, left.data(), r, start, g.count, rate, bits)
+                                     : wav.MakeSilence(p, start, g.count, static_cast<short>(channels), rate, bits);
+            const int end = start + g.count;
+            e = {std::max(n, end), start, end, end, n, start};
+            if (edit == kMakeSilence) e.zeroTo = end;
+            break;
+        }
+        case kSaveSr: {
+            result = wav.SaveSr(p, g.count + 1);
+            FUZZ_CHECK((result == -1) == (wav.GetLastError(nullptr, 0) != 0));
+            FUZZ_CHECK(s.TempFolderEmpty());
+            const Bytes b = s.Get();
+            FUZZ_CHECK(b.size() == raw.size());
+            if (result == -1) {
+                FUZZ_CHECK(b == raw);
+                return;
+            }
+            // Only the rate and the byte rate change: 8 bytes at most, side by side.
+            FUZZ_CHECK(before.usable && result == before.rate && wav.GetSr(p) == g.count + 1);
+            size_t first = b.size(), last = 0;
+            for (size_t i = 0; i < b.size(); ++i)
+                if (b[i] != raw[i]) first = std::min(first, i), last = i;
+            FUZZ_CHECK(first == b.size() || last - first < 8);
             return;
         }
-        // Only the rate and the byte rate change: 8 bytes at most, side by side.
-        FUZZ_CHECK(before.usable && result == before.rate && wav.GetSr(p) == g.count + 1);
-        size_t first = b.size(), last = 0;
-        for (size_t i = 0; i < b.size(); ++i)
-            if (b[i] != raw[i]) first = std::min(first, i), last = i;
-        FUZZ_CHECK(first == b.size() || last - first < 8);
-        return;
-    }
-    case kInsert:
-        result = wav.Insert(p, start, g.count);
-        if (start < n) e = {n + g.count, start, start + g.count, start, start, start + g.count}, movesCues = true;
-        else e = {start + g.count, n, INT32_MAX, 0, n, start + g.count};
-        break;
-    case kDelete:
-        result = wav.Delete(p, start, g.count);
-        e = {start + g.count > n ? start : n - g.count, start, start, start + g.count, 0, 0};
-        movesCues = true;
-        break;
-    case kSaveRep: {
-        result = wav.SaveRep(p, left.data(), r, start, g.count, g.newFrames, rate, bits);
-        if (g.count != g.newFrames) {
-            const int oldEnd = std::min(start + g.count, n);
-            const int tail = std::max(0, n - oldEnd);
-            e = {start + g.newFrames + tail, start, start + g.newFrames, start + g.count, 0, 0};
-            if (start >= n) e = {start + g.newFrames, n, INT32_MAX, 0, n, start};
+        case kInsert:
+            result = wav.Insert(p, start, g.count);
+            if (start < n)
+                e = {n + g.count, start, start + g.count, start, start, start + g.count}, movesCues = true;
+            else
+                e = {start + g.count, n, INT32_MAX, 0, n, start + g.count};
+            break;
+        case kDelete:
+            result = wav.Delete(p, start, g.count);
+            e = {start + g.count > n ? start : n - g.count, start, start, start + g.count, 0, 0};
             movesCues = true;
-        } else {
-            const int end = start + g.newFrames;
-            e = {std::max(n, end), start, end, end, n, start};
+            break;
+        case kSaveRep: {
+            result = wav.SaveRep(p, left.data(), r, start, g.count, g.newFrames, rate, bits);
+            if (g.count != g.newFrames) {
+                const int oldEnd = std::min(start + g.count, n);
+                const int tail = std::max(0, n - oldEnd);
+                e = {start + g.newFrames + tail, start, start + g.newFrames, start + g.count, 0, 0};
+                if (start >= n) e = {start + g.newFrames, n, INT32_MAX, 0, n, start};
+                movesCues = true;
+            } else {
+                const int end = start + g.newFrames;
+                e = {std::max(n, end), start, end, end, n, start};
+            }
+            break;
         }
-        break;
-    }
-    case kSave: {
-        wav.Save(s.wide.c_str(), left.data(), r, g.count, bits, rate);
-        const Bytes b = s.Get();
-        if (bits == 8 || bits == 16) {
-            const long long size = 44 + static_cast<long long>(g.count) * (bits / 8) * channels;
-            FUZZ_CHECK(static_cast<long long>(b.size()) == size);
-            const View v = Inspect(wav, s);
-            FUZZ_CHECK(v.usable && v.frames == g.count);
-        } else {
-            FUZZ_CHECK(b == raw);
+        case kSave: {
+            wav.Save(s.wide.c_str(), left.data(), r, g.count, bits, rate);
+            const Bytes b = s.Get();
+            if (bits == 8 || bits == 16) {
+                const long long size = 44 + static_cast<long long>(g.count) * (bits / 8) * channels;
+                FUZZ_CHECK(static_cast<long long>(b.size()) == size);
+                const View v = Inspect(wav, s);
+                FUZZ_CHECK(v.usable && v.frames == g.count);
+            } else {
+                FUZZ_CHECK(b == raw);
+            }
+            FUZZ_CHECK(s.TempFolderEmpty());
+            return;
         }
-        FUZZ_CHECK(s.TempFolderEmpty());
-        return;
-    }
-    case kEdits: break;
+        case kEdits:
+            break;
     }
     // A refusal says why; a success leaves no reason behind.
     wchar_t text[8];

@@ -22,9 +22,7 @@ std::uint32_t Get32(const Bytes& b, size_t at) {
     return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
 }
 
-int Get16(const Bytes& b, size_t at) {
-    return static_cast<std::int16_t>(b[at] | b[at + 1] << 8);
-}
+int Get16(const Bytes& b, size_t at) { return static_cast<std::int16_t>(b[at] | b[at + 1] << 8); }
 
 std::vector<int> Data16(const Bytes& b, size_t offset) {
     std::vector<int> v;
@@ -139,9 +137,7 @@ Bytes WavTest::Read(const std::string& name) const {
     return b;
 }
 
-bool WavTest::Exists(const std::string& name) const {
-    return std::filesystem::exists(Path(name));
-}
+bool WavTest::Exists(const std::string& name) const { return std::filesystem::exists(Path(name)); }
 
 void WavTest::Write16(const std::string& name, const std::vector<int>& samples, int channels, int rate) {
     Write(name, WavBuilder()
@@ -160,8 +156,10 @@ void TempDirTest::SetUp() {
 }
 
 void TempDirTest::TearDown() {
-    if (m_hadTmp) setenv("TMPDIR", m_oldTmp.c_str(), 1);
-    else unsetenv("TMPDIR");
+    if (m_hadTmp)
+        setenv("TMPDIR", m_oldTmp.c_str(), 1);
+    else
+        unsetenv("TMPDIR");
     WavTest::TearDown();
 }
 

@@ -6,8 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <string>
 #include <deque>
+#include <string>
 #include <vector>
 
 #include "covarne/Covarne2005.h"

@@ -65,30 +65,54 @@ std::vector<Case> Cases() {
     const int x = 2047;
     auto run = [](std::function<int(Covarne2005&, wchar_t*, double*)> f) { return f; };
     return {
-        {"SaveAdd", run([](Covarne2005& w, wchar_t* p, double* s) { return w.SaveAdd(p, s, 2, 8000, 16); }),
-         {100, 200, 300, 400, 500, 600, 700, 800, 900, 1000, x, x}, {2, 6}},
-        {"AddSilence", run([](Covarne2005& w, wchar_t* p, double*) { return w.AddSilence(p, 1); }),
-         {100, 200, 300, 400, 500, 600, 700, 800, 900, 1000, 0}, {2, 6}},
-        {"SaveOW past the end", run([](Covarne2005& w, wchar_t* p, double* s) { return w.SaveOW(p, s, 9, 2, 8000, 16); }),
-         {100, 200, 300, 400, 500, 600, 700, 800, 900, x, x}, {2, 6}},
-        {"SaveOW inside", run([](Covarne2005& w, wchar_t* p, double* s) { return w.SaveOW(p, s, 1, 2, 8000, 16); }),
-         {100, x, x, 400, 500, 600, 700, 800, 900, 1000}, {2, 6}},
-        {"MakeSilence past the end", run([](Covarne2005& w, wchar_t* p, double*) { return w.MakeSilence(p, 11, 1, 1, 8000, 16); }),
-         {100, 200, 300, 400, 500, 600, 700, 800, 900, 1000, 0, 0}, {2, 6}},
-        {"Insert", run([](Covarne2005& w, wchar_t* p, double*) { return w.Insert(p, 2, 3); }),
-         {100, 200, 0, 0, 0, 300, 400, 500, 600, 700, 800, 900, 1000}, {5, 9}},
-        {"Insert at the end", run([](Covarne2005& w, wchar_t* p, double*) { return w.Insert(p, 10, 1); }),
-         {100, 200, 300, 400, 500, 600, 700, 800, 900, 1000, 0}, {2, 6}},
-        {"Delete", run([](Covarne2005& w, wchar_t* p, double*) { return w.Delete(p, 1, 2); }),
-         {100, 400, 500, 600, 700, 800, 900, 1000}, {1, 4}},
-        {"Delete to the end", run([](Covarne2005& w, wchar_t* p, double*) { return w.Delete(p, 4, 20); }),
-         {100, 200, 300, 400}, {2, 4}},
-        {"Delete nothing", run([](Covarne2005& w, wchar_t* p, double*) { return w.Delete(p, 0, 0); }),
-         {100, 200, 300, 400, 500, 600, 700, 800, 900, 1000}, {2, 6}},
-        {"SaveRep longer", run([](Covarne2005& w, wchar_t* p, double* s) { return w.SaveRep(p, s, 3, 1, 3, 8000, 16); }),
-         {100, 200, 300, x, x, x, 500, 600, 700, 800, 900, 1000}, {2, 8}},
-        {"SaveRep shorter", run([](Covarne2005& w, wchar_t* p, double* s) { return w.SaveRep(p, s, 1, 3, 1, 8000, 16); }),
-         {100, x, 500, 600, 700, 800, 900, 1000}, {1, 4}},
+        {"SaveAdd",
+         run([](Covarne2005& w, wchar_t* p, double* s) { return w.SaveAdd(p, s, 2, 8000, 16); }),
+         {100, 200, 300, 400, 500, 600, 700, 800, 900, 1000, x, x},
+         {2, 6}},
+        {"AddSilence",
+         run([](Covarne2005& w, wchar_t* p, double*) { return w.AddSilence(p, 1); }),
+         {100, 200, 300, 400, 500, 600, 700, 800, 900, 1000, 0},
+         {2, 6}},
+        {"SaveOW past the end",
+         run([](Covarne2005& w, wchar_t* p, double* s) { return w.SaveOW(p, s, 9, 2, 8000, 16); }),
+         {100, 200, 300, 400, 500, 600, 700, 800, 900, x, x},
+         {2, 6}},
+        {"SaveOW inside",
+         run([](Covarne2005& w, wchar_t* p, double* s) { return w.SaveOW(p, s, 1, 2, 8000, 16); }),
+         {100, x, x, 400, 500, 600, 700, 800, 900, 1000},
+         {2, 6}},
+        {"MakeSilence past the end",
+         run([](Covarne2005& w, wchar_t* p, double*) { return w.MakeSilence(p, 11, 1, 1, 8000, 16); }),
+         {100, 200, 300, 400, 500, 600, 700, 800, 900, 1000, 0, 0},
+         {2, 6}},
+        {"Insert",
+         run([](Covarne2005& w, wchar_t* p, double*) { return w.Insert(p, 2, 3); }),
+         {100, 200, 0, 0, 0, 300, 400, 500, 600, 700, 800, 900, 1000},
+         {5, 9}},
+        {"Insert at the end",
+         run([](Covarne2005& w, wchar_t* p, double*) { return w.Insert(p, 10, 1); }),
+         {100, 200, 300, 400, 500, 600, 700, 800, 900, 1000, 0},
+         {2, 6}},
+        {"Delete",
+         run([](Covarne2005& w, wchar_t* p, double*) { return w.Delete(p, 1, 2); }),
+         {100, 400, 500, 600, 700, 800, 900, 1000},
+         {1, 4}},
+        {"Delete to the end",
+         run([](Covarne2005& w, wchar_t* p, double*) { return w.Delete(p, 4, 20); }),
+         {100, 200, 300, 400},
+         {2, 4}},
+        {"Delete nothing",
+         run([](Covarne2005& w, wchar_t* p, double*) { return w.Delete(p, 0, 0); }),
+         {100, 200, 300, 400, 500, 600, 700, 800, 900, 1000},
+         {2, 6}},
+        {"SaveRep longer",
+         run([](Covarne2005& w, wchar_t* p, double* s) { return w.SaveRep(p, s, 3, 1, 3, 8000, 16); }),
+         {100, 200, 300, x, x, x, 500, 600, 700, 800, 900, 1000},
+         {2, 8}},
+        {"SaveRep shorter",
+         run([](Covarne2005& w, wchar_t* p, double* s) { return w.SaveRep(p, s, 1, 3, 1, 8000, 16); }),
+         {100, x, 500, 600, 700, 800, 900, 1000},
+         {1, 4}},
     };
 }
 
@@ -123,8 +147,9 @@ TEST_F(ChunkTest, EveryEditKeepsEveryChunkAndTellsTheTruth) {
             const Bytes b = Read("t.wav");
             EXPECT_EQ(Get32(b, 4), b.size() - 8);
             const Parsed p = Walk(b);
-            const std::vector<std::string> ids = cueBefore ? std::vector<std::string>{"fmt ", "fact", "cue ", "data"}
-                                                           : std::vector<std::string>{"fmt ", "fact", "data", "LIST", "cue "};
+            const std::vector<std::string> ids = cueBefore
+                                                     ? std::vector<std::string>{"fmt ", "fact", "cue ", "data"}
+                                                     : std::vector<std::string>{"fmt ", "fact", "data", "LIST", "cue "};
             ASSERT_EQ(p.ids, ids);
             EXPECT_EQ(Get32(p.bodies[1], 0), static_cast<std::uint32_t>(n));  // fact: the frame count
             const Bytes& data = p.bodies[cueBefore ? 3 : 2];
@@ -160,7 +185,10 @@ TEST_F(ChunkTest, BytesAfterTheFramesThatAreNoChunkAreWrittenOver) {
     }());
 
     // An append whose header was never fixed up: three frames more than the header says.
-    Write("late.wav", B().Chunk("fmt ", B::Fmt(1, 1, 8000, 2, 16)).Chunk("data", B::Samples16({1, 2})).Raw(B::Samples16({3, 4, 5})).Build());
+    Write("late.wav", B().Chunk("fmt ", B::Fmt(1, 1, 8000, 2, 16))
+                          .Chunk("data", B::Samples16({1, 2}))
+                          .Raw(B::Samples16({3, 4, 5}))
+                          .Build());
     EXPECT_EQ(m_wav.Insert(W("late.wav"), 1, 1), 3);
     b = Read("late.wav");
     // The stray frame 3 is written over; 4 and 5 stay after the counted frames.

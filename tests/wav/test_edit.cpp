@@ -1,11 +1,10 @@
 // Edits in place: appending, overwriting, silence, sample rate; refusals.
-#include <functional>
-
-#include <csignal>
-
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <csignal>
+#include <functional>
 
 #include "WavFixture.h"
 
@@ -110,7 +109,8 @@ TEST_F(EditTest, SaveSrRestatesTheRate) {
     EXPECT_EQ(Data16(b), std::vector<int>({1, 2, 3, 4}));
 
     // The fmt chunk where it stands; a stored rate of 0 gives no division.
-    Bytes junk = B().Chunk("JUNK", Bytes(4, 0)).Chunk("fmt ", B::Fmt(1, 1, 0, 2, 16)).Chunk("data", Bytes(4, 0)).Build();
+    Bytes junk =
+        B().Chunk("JUNK", Bytes(4, 0)).Chunk("fmt ", B::Fmt(1, 1, 0, 2, 16)).Chunk("data", Bytes(4, 0)).Build();
     Write("j.wav", junk);
     EXPECT_EQ(m_wav.SaveSr(W("j.wav"), 8000), 0);
     b = Read("j.wav");
@@ -240,14 +240,21 @@ TEST_F(EditTest, AppendsFollowTheLastWholeFrame) {
     EXPECT_EQ(Get32(b, 4), 41u);
 
     // A data size beyond the file: the header is mended to the frames present.
-    Write("cut.wav", B().Chunk("fmt ", B::Fmt(1, 1, 8000, 2, 16)).ChunkHeader("data", 0xFFFFFFFF).Raw(B::Samples16({1, 2})).Raw({9}).Build());
+    Write("cut.wav", B().Chunk("fmt ", B::Fmt(1, 1, 8000, 2, 16))
+                         .ChunkHeader("data", 0xFFFFFFFF)
+                         .Raw(B::Samples16({1, 2}))
+                         .Raw({9})
+                         .Build());
     EXPECT_EQ(m_wav.AddSilence(W("cut.wav"), 1), 3);
     b = Read("cut.wav");
     EXPECT_EQ(Data16(b), std::vector<int>({1, 2, 0}));
     EXPECT_EQ(Get32(b, 40), 6u);
 
     // A LIST chunk before the data chunk: the data chunk found by walking grows.
-    Write("list.wav", B().Chunk("fmt ", B::Fmt(1, 1, 8000, 2, 16)).Chunk("LIST", Bytes(6, 'l')).Chunk("data", B::Samples16({5})).Build());
+    Write("list.wav", B().Chunk("fmt ", B::Fmt(1, 1, 8000, 2, 16))
+                          .Chunk("LIST", Bytes(6, 'l'))
+                          .Chunk("data", B::Samples16({5}))
+                          .Build());
     EXPECT_EQ(m_wav.SaveAdd(W("list.wav"), m_x, 1, 8000, 16), 2);
     b = Read("list.wav");
     EXPECT_EQ(Get32(b, 54), 4u);

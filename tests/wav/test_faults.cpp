@@ -4,6 +4,8 @@
 // -1, the header agrees with what the file holds, every frame the edit was not
 // asked to replace is at its place (old or, under the new header, new) or in the
 // kept temporary file, and a temporary file is kept only when it has to be.
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <cmath>
 #include <csignal>
@@ -12,8 +14,6 @@
 #include <filesystem>
 #include <functional>
 #include <string>
-
-#include <sys/resource.h>
 
 #include "WavFixture.h"
 #include "platform/FileLayer.h"
@@ -25,13 +25,13 @@ namespace faults = covarne::platform::faults;
 
 constexpr int kFrames = 260000;  // 16-bit stereo: a tail of more than one 1,000,000-byte work block
 constexpr int kAlign = 4;
-constexpr int kNew = 1000;       // frames the sample-writing edits bring
+constexpr int kNew = 1000;  // frames the sample-writing edits bring
 
 struct EditCase {
     const char* name;
-    bool missing;     // the path names nothing before the edit
-    int frames;       // the frame count after a complete edit
-    int tailFrom;     // first original frame a kept temporary file holds (-1: none is made)
+    bool missing;                   // the path names nothing before the edit
+    int frames;                     // the frame count after a complete edit
+    int tailFrom;                   // first original frame a kept temporary file holds (-1: none is made)
     std::function<int(int)> place;  // new index of original frame i, -1 when the edit replaces it
     std::function<int(Covarne2005&, wchar_t*, double*, double*)> run;
     long long limit;  // a file-size limit that stops one of its writes (part-way where it grows the file)
@@ -49,11 +49,11 @@ std::vector<EditCase> Cases() {
         {"SaveAdd on a missing path", true, kNew, -1, same,
          [](Covarne2005& w, wchar_t* p, double* l, double* r) { return w.SaveAdd(p, l, r, kNew, 8000, 16); }, 2000},
         {"AddSilence", false, n + 300000, -1, same,
-         [](Covarne2005& w, wchar_t* p, double*, double*) { return w.AddSilence(p, 300000); },
-         44 + 4LL * n + 500000},
-        {"SaveOW past the end", false, n + kNew / 2, -1,
-         [](int i) { return i >= n - kNew / 2 ? -1 : i; },
-         [](Covarne2005& w, wchar_t* p, double* l, double* r) { return w.SaveOW(p, l, r, n - kNew / 2, kNew, 8000, 16); },
+         [](Covarne2005& w, wchar_t* p, double*, double*) { return w.AddSilence(p, 300000); }, 44 + 4LL * n + 500000},
+        {"SaveOW past the end", false, n + kNew / 2, -1, [](int i) { return i >= n - kNew / 2 ? -1 : i; },
+         [](Covarne2005& w, wchar_t* p, double* l, double* r) {
+             return w.SaveOW(p, l, r, n - kNew / 2, kNew, 8000, 16);
+         },
          44 + 4LL * n + 1000},
         {"SaveOW on a missing path", true, 10 + kNew, -1, same,
          [](Covarne2005& w, wchar_t* p, double* l, double* r) { return w.SaveOW(p, l, r, 10, kNew, 8000, 16); }, 2000},
@@ -66,7 +66,7 @@ std::vector<EditCase> Cases() {
         {"MakeSilence on a missing path", true, 300000, -1, same,
          [](Covarne2005& w, wchar_t* p, double*, double*) { return w.MakeSilence(p, 290000, 10000, 2, 8000, 16); },
          500000},
-        {"SaveSr", false, n, -1, same, // its result is the old rate
+        {"SaveSr", false, n, -1, same,  // its result is the old rate
          [](Covarne2005& w, wchar_t* p, double*, double*) {
              const int r = w.SaveSr(p, 44100);
              return r == 8000 ? n : r == -1 ? -1 : -2;
@@ -74,15 +74,22 @@ std::vector<EditCase> Cases() {
          20},
         {"Insert", false, n + 3000, S, [](int i) { return i < S ? i : i + 3000; },
          [](Covarne2005& w, wchar_t* p, double*, double*) { return w.Insert(p, S, 3000); }, 44 + 4LL * n + 6000},
-        {"Delete", false, n - 3000, S + 3000, [](int i) { return i < S ? i : i < S + 3000 ? -1 : i - 3000; },
+        {"Delete", false, n - 3000, S + 3000, [](int i) { return i < S          ? i
+                                                                 : i < S + 3000 ? -1
+                                                                                : i - 3000; },
          [](Covarne2005& w, wchar_t* p, double*, double*) { return w.Delete(p, S, 3000); }, 500000},
         {"Delete to the end", false, S, -1, [](int i) { return i < S ? i : -1; },
          [](Covarne2005& w, wchar_t* p, double*, double*) { return w.Delete(p, S, n); }, 4},
-        {"SaveRep longer", false, n + kNew - 100, S + 100, [](int i) { return i < S ? i : i < S + 100 ? -1 : i - 100 + kNew; },
+        {"SaveRep longer", false, n + kNew - 100, S + 100,
+         [](int i) { return i < S         ? i
+                            : i < S + 100 ? -1
+                                          : i - 100 + kNew; },
          [](Covarne2005& w, wchar_t* p, double* l, double* r) { return w.SaveRep(p, l, r, S, 100, kNew, 8000, 16); },
          44 + 4LL * n + 1000},
         {"SaveRep shorter", false, n - kNew + 100, S + kNew - 100,
-         [](int i) { return i < S ? i : i < S + kNew ? -1 : i - kNew + 100; },
+         [](int i) { return i < S          ? i
+                            : i < S + kNew ? -1
+                                           : i - kNew + 100; },
          [](Covarne2005& w, wchar_t* p, double* l, double* r) { return w.SaveRep(p, l, r, S, kNew, 100, 8000, 16); },
          500000},
     };

@@ -33,36 +33,61 @@ std::vector<FormatCase> FormatCases() {
     notWave[3] = 'F';
     notWave[11] = 'X';
     Bytes hundred = B().Chunk("fmt ", B::Fmt(1, 1, 8000, 2, 16)).Chunk("data", Zeros(56)).RiffSize(1000).Build();
-    Bytes streamed = B().Chunk("fmt ", B::Fmt(1, 2, 44100, 4, 16)).ChunkHeader("data", 0xFFFFFFFF).Raw(Zeros(403)).Build();
+    Bytes streamed =
+        B().Chunk("fmt ", B::Fmt(1, 2, 44100, 4, 16)).ChunkHeader("data", 0xFFFFFFFF).Raw(Zeros(403)).Build();
     Bytes noRate = B().Chunk("fmt ", B::Fmt(1, 2, 22050, 4, 16)).Chunk("data", Zeros(8)).Build();
     noRate[28] = noRate[29] = noRate[30] = noRate[31] = 0;
     return {
-        {"canonical_empty", B().Chunk("fmt ", B::Fmt(1, 1, 48000, 2, 16)).Chunk("data", {}).Build(), 44, 44, 48000, 1, 16, 0},
+        {"canonical_empty", B().Chunk("fmt ", B::Fmt(1, 1, 48000, 2, 16)).Chunk("data", {}).Build(), 44, 44, 48000, 1,
+         16, 0},
         {"short_43_bytes", shortFile, 0, 0, 0, 0, 0, 0},
         {"big_endian_rifx", rifx, 0, 0, 0, 0, 0, 0},
         {"form_not_wave", notWave, 0, 0, 0, 0, 0, 0},
         {"riff_size_not_compared", hundred, 1008, 44, 8000, 1, 16, 28},
-        {"riff_size_minus_8", B().Chunk("fmt ", B::Fmt(1, 1, 8000, 2, 16)).Chunk("data", Zeros(4)).RiffSize(0xFFFFFFF8).Build(), 0, 0, 0, 0, 0, 0},
-        {"float_tag_3", B().Chunk("fmt ", B::Fmt(3, 1, 8000, 4, 32)).Chunk("data", Zeros(8)).Build(), 36 + 16, 0, 0, 0, 0, 0},
-        {"fmt_18", B().Chunk("fmt ", B::Fmt(1, 1, 8000, 2, 16, 18)).Chunk("data", Zeros(6)).Build(), 52, 46, 8000, 1, 16, 3},
-        {"fmt_17_unpadded", B().Chunk("fmt ", B::Fmt(1, 1, 8000, 1, 8, 17), false).Chunk("data", Zeros(5)).Build(), 51, 45, 8000, 1, 8, 5},
-        {"fact_4", B().Chunk("fmt ", B::Fmt(1, 1, 8000, 2, 16)).Chunk("fact", Zeros(4)).Chunk("data", Zeros(4)).Build(), 60, 56, 8000, 1, 16, 2},
-        {"fact_0_walked", B().Chunk("fmt ", B::Fmt(1, 1, 8000, 2, 16)).Chunk("fact", {}).Chunk("data", Zeros(4)).Build(), 56, 52, 8000, 1, 16, 2},
-        {"partial_frame", B().Chunk("fmt ", B::Fmt(1, 2, 8000, 4, 16)).Chunk("data", Zeros(1001)).Build(), 1046, 44, 8000, 2, 16, 250},
-        {"list_before_data", B().Chunk("fmt ", B::Fmt(1, 2, 44100, 4, 16)).Chunk("LIST", Zeros(25)).Chunk("data", Zeros(12)).Build(), 90, 78, 44100, 2, 16, 3},
-        {"junk_before_fmt", B().Chunk("JUNK", Zeros(28)).Chunk("fmt ", B::Fmt(1, 1, 16000, 2, 16)).Chunk("data", Zeros(10)).Build(), 90, 80, 16000, 1, 16, 5},
-        {"extensible_pcm", B().Chunk("fmt ", B::Extensible(2, 48000, 16, true)).Chunk("data", Zeros(8)).Build(), 76, 68, 48000, 2, 16, 2},
-        {"extensible_float", B().Chunk("fmt ", B::Extensible(2, 48000, 32, false)).Chunk("data", Zeros(16)).Build(), 84, 0, 0, 0, 0, 0},
-        {"data_beyond_file", B().Chunk("fmt ", B::Fmt(1, 1, 8000, 2, 16)).ChunkHeader("data", 1000).Raw(Zeros(21)).Build(), 65, 44, 8000, 1, 16, 10},
+        {"riff_size_minus_8",
+         B().Chunk("fmt ", B::Fmt(1, 1, 8000, 2, 16)).Chunk("data", Zeros(4)).RiffSize(0xFFFFFFF8).Build(), 0, 0, 0, 0,
+         0, 0},
+        {"float_tag_3", B().Chunk("fmt ", B::Fmt(3, 1, 8000, 4, 32)).Chunk("data", Zeros(8)).Build(), 36 + 16, 0, 0, 0,
+         0, 0},
+        {"fmt_18", B().Chunk("fmt ", B::Fmt(1, 1, 8000, 2, 16, 18)).Chunk("data", Zeros(6)).Build(), 52, 46, 8000, 1,
+         16, 3},
+        {"fmt_17_unpadded", B().Chunk("fmt ", B::Fmt(1, 1, 8000, 1, 8, 17), false).Chunk("data", Zeros(5)).Build(), 51,
+         45, 8000, 1, 8, 5},
+        {"fact_4", B().Chunk("fmt ", B::Fmt(1, 1, 8000, 2, 16)).Chunk("fact", Zeros(4)).Chunk("data", Zeros(4)).Build(),
+         60, 56, 8000, 1, 16, 2},
+        {"fact_0_walked",
+         B().Chunk("fmt ", B::Fmt(1, 1, 8000, 2, 16)).Chunk("fact", {}).Chunk("data", Zeros(4)).Build(), 56, 52, 8000,
+         1, 16, 2},
+        {"partial_frame", B().Chunk("fmt ", B::Fmt(1, 2, 8000, 4, 16)).Chunk("data", Zeros(1001)).Build(), 1046, 44,
+         8000, 2, 16, 250},
+        {"list_before_data",
+         B().Chunk("fmt ", B::Fmt(1, 2, 44100, 4, 16)).Chunk("LIST", Zeros(25)).Chunk("data", Zeros(12)).Build(), 90,
+         78, 44100, 2, 16, 3},
+        {"junk_before_fmt",
+         B().Chunk("JUNK", Zeros(28)).Chunk("fmt ", B::Fmt(1, 1, 16000, 2, 16)).Chunk("data", Zeros(10)).Build(), 90,
+         80, 16000, 1, 16, 5},
+        {"extensible_pcm", B().Chunk("fmt ", B::Extensible(2, 48000, 16, true)).Chunk("data", Zeros(8)).Build(), 76, 68,
+         48000, 2, 16, 2},
+        {"extensible_float", B().Chunk("fmt ", B::Extensible(2, 48000, 32, false)).Chunk("data", Zeros(16)).Build(), 84,
+         0, 0, 0, 0, 0},
+        {"data_beyond_file",
+         B().Chunk("fmt ", B::Fmt(1, 1, 8000, 2, 16)).ChunkHeader("data", 1000).Raw(Zeros(21)).Build(), 65, 44, 8000, 1,
+         16, 10},
         {"data_size_streamed", streamed, 447, 44, 44100, 2, 16, 100},
-        {"no_data_chunk", B().Chunk("fmt ", B::Fmt(1, 1, 8000, 2, 16)).Chunk("LIST", Zeros(4)).Build(), 48, 44, 8000, 1, 16, 0},
-        {"eight_bit", B().Chunk("fmt ", B::Fmt(1, 1, 11025, 1, 8)).Chunk("data", Zeros(7)).Build(), 52, 44, 11025, 1, 8, 7},
-        {"twenty_four_bit", B().Chunk("fmt ", B::Fmt(1, 2, 96000, 6, 24)).Chunk("data", Zeros(60)).Build(), 104, 44, 96000, 2, 24, 10},
-        {"block_align_0", B().Chunk("fmt ", B::Fmt(1, 1, 8000, 0, 16)).Chunk("data", Zeros(8)).Build(), 52, 44, 8000, 1, 16, 0},
+        {"no_data_chunk", B().Chunk("fmt ", B::Fmt(1, 1, 8000, 2, 16)).Chunk("LIST", Zeros(4)).Build(), 48, 44, 8000, 1,
+         16, 0},
+        {"eight_bit", B().Chunk("fmt ", B::Fmt(1, 1, 11025, 1, 8)).Chunk("data", Zeros(7)).Build(), 52, 44, 11025, 1, 8,
+         7},
+        {"twenty_four_bit", B().Chunk("fmt ", B::Fmt(1, 2, 96000, 6, 24)).Chunk("data", Zeros(60)).Build(), 104, 44,
+         96000, 2, 24, 10},
+        {"block_align_0", B().Chunk("fmt ", B::Fmt(1, 1, 8000, 0, 16)).Chunk("data", Zeros(8)).Build(), 52, 44, 8000, 1,
+         16, 0},
         {"byte_rate_0", noRate, 52, 44, 22050, 2, 16, 2},
         // (16 / 8) x 17990 channels does not fit the record's 16-bit block align.
-        {"block_align_wraps", B().Chunk("fmt ", B::Fmt(1, 17990, 8000, 4, 16)).Chunk("data", Zeros(16)).Build(), 60, 0, 0, 0, 0, 0},
-        {"negative_channels", B().Chunk("fmt ", B::Fmt(1, -2, 8000, 4, 16)).Chunk("data", Zeros(16)).Build(), 60, 0, 0, 0, 0, 0},
+        {"block_align_wraps", B().Chunk("fmt ", B::Fmt(1, 17990, 8000, 4, 16)).Chunk("data", Zeros(16)).Build(), 60, 0,
+         0, 0, 0, 0},
+        {"negative_channels", B().Chunk("fmt ", B::Fmt(1, -2, 8000, 4, 16)).Chunk("data", Zeros(16)).Build(), 60, 0, 0,
+         0, 0, 0},
     };
 }
 
@@ -197,7 +222,10 @@ TEST(Locale, ConstructionSetsTheUserLocaleOrKeepsTheCurrentOne) {
     EXPECT_NO_THROW({ Covarne2005 w; });
     EXPECT_EQ(std::locale().name(), "C.UTF-8");
 
-    if (saved != nullptr) setenv("LC_ALL", keep.c_str(), 1); else unsetenv("LC_ALL");
+    if (saved != nullptr)
+        setenv("LC_ALL", keep.c_str(), 1);
+    else
+        unsetenv("LC_ALL");
     std::locale::global(std::locale::classic());
 }
 

@@ -1,12 +1,12 @@
 // Inserting, deleting and replacing frame ranges; the temporary file of an edit.
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
-
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "WavFixture.h"
 
@@ -50,7 +50,8 @@ TEST_F(TempDirTest, InsertAndDeleteMoveTheTail) {
     for (const ResizeCase& c : cases) {
         SCOPED_TRACE(c.what);
         Write16("a.wav", Ramp(0, 10));
-        const int r = c.insert ? m_wav.Insert(W("a.wav"), c.start, c.count) : m_wav.Delete(W("a.wav"), c.start, c.count);
+        const int r =
+            c.insert ? m_wav.Insert(W("a.wav"), c.start, c.count) : m_wav.Delete(W("a.wav"), c.start, c.count);
         EXPECT_EQ(r, c.result);
         const Bytes b = Read("a.wav");
         EXPECT_EQ(Data16(b), c.data);
@@ -112,7 +113,8 @@ TEST_F(TempDirTest, LongTailsMoveIntact) {
 
 // The truncated file's header is mended to the frames it holds.
 TEST_F(TempDirTest, TruncatedFileIsMendedByAnInsert) {
-    Write("cut.wav", B().Chunk("fmt ", B::Fmt(1, 1, 8000, 2, 16)).ChunkHeader("data", 1000).Raw(B::Samples16({1, 2, 3})).Build());
+    Write("cut.wav",
+          B().Chunk("fmt ", B::Fmt(1, 1, 8000, 2, 16)).ChunkHeader("data", 1000).Raw(B::Samples16({1, 2, 3})).Build());
     EXPECT_EQ(m_wav.Insert(W("cut.wav"), 1, 1), 4);
     const Bytes b = Read("cut.wav");
     EXPECT_EQ(Data16(b), std::vector<int>({1, 0, 2, 3}));
@@ -152,7 +154,6 @@ TEST_F(TempDirTest, FailedWriteKeepsTheTemporaryFile) {
     EXPECT_EQ(kept[0].substr(0, 3), "WAV");
     EXPECT_EQ(kept[0].substr(kept[0].size() - 4), ".wav");
     EXPECT_EQ(Data16(Read("tmp/" + kept[0]), 0), Ramp(10, 1000));
-
 }
 
 // Edits running at once each get a temporary file of their own.
@@ -211,8 +212,7 @@ TEST_F(TempDirTest, TwoProcessesEditingAtOnceKeepTheirFilesApart) {
                 std::vector<int> want(v[p]);
                 want.insert(want.begin() + at, n, 0);
                 ok = ok && Data16(Read(p == 0 ? "a.wav" : "b.wav")) == want;
-                ok = ok && wav.Delete(path, at, n) == kFrames &&
-                     Data16(Read(p == 0 ? "a.wav" : "b.wav")) == v[p];
+                ok = ok && wav.Delete(path, at, n) == kFrames && Data16(Read(p == 0 ? "a.wav" : "b.wav")) == v[p];
             }
             _exit(ok ? 0 : 1);
         }

@@ -2,14 +2,14 @@
 // header never counts a frame that is not at its place (old or new), and every
 // old frame the edit keeps is in the file, at its old or its new place, or in the
 // temporary file the edit leaves behind.
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
 #include <csignal>
 #include <cstring>
 #include <functional>
 #include <random>
-
-#include <sys/wait.h>
-#include <time.h>
-#include <unistd.h>
 
 #include "WavFixture.h"
 
@@ -17,7 +17,7 @@ namespace wavtest {
 namespace {
 
 constexpr int kFrames = 8000000;  // one channel, 16 bits: 16 MB of samples
-constexpr int kKills = 6;          // per edit
+constexpr int kKills = 6;         // per edit
 
 struct KillCase {
     const char* name;
@@ -29,15 +29,23 @@ struct KillCase {
 std::vector<KillCase> Cases() {
     const int n = kFrames, m = 1000000;
     return {
-        {"Save", 0, n, n + m, false, [=](Covarne2005& w, wchar_t* p, std::vector<double>& x) { w.Save(p, x.data(), n + m, 16, 8000); }},
-        {"SaveAdd", n, 0, m, false, [=](Covarne2005& w, wchar_t* p, std::vector<double>& x) { w.SaveAdd(p, x.data(), m, 8000, 16); }},
+        {"Save", 0, n, n + m, false,
+         [=](Covarne2005& w, wchar_t* p, std::vector<double>& x) { w.Save(p, x.data(), n + m, 16, 8000); }},
+        {"SaveAdd", n, 0, m, false,
+         [=](Covarne2005& w, wchar_t* p, std::vector<double>& x) { w.SaveAdd(p, x.data(), m, 8000, 16); }},
         {"AddSilence", n, 0, m, false, [=](Covarne2005& w, wchar_t* p, std::vector<double>&) { w.AddSilence(p, m); }},
-        {"SaveOW", 100, m, m, false, [=](Covarne2005& w, wchar_t* p, std::vector<double>& x) { w.SaveOW(p, x.data(), 100, m, 8000, 16); }},
-        {"Insert", 100, 0, 48000, true, [](Covarne2005& w, wchar_t* p, std::vector<double>&) { w.Insert(p, 100, 48000); }},
-        {"short Insert", 100, 0, 7, true, [](Covarne2005& w, wchar_t* p, std::vector<double>&) { w.Insert(p, 100, 7); }},
-        {"Delete", 100, 48000, 0, true, [](Covarne2005& w, wchar_t* p, std::vector<double>&) { w.Delete(p, 100, 48000); }},
-        {"SaveRep longer", 100, 10, 48000, true, [](Covarne2005& w, wchar_t* p, std::vector<double>& x) { w.SaveRep(p, x.data(), 100, 10, 48000, 8000, 16); }},
-        {"SaveRep shorter", 100, 48000, 10, true, [](Covarne2005& w, wchar_t* p, std::vector<double>& x) { w.SaveRep(p, x.data(), 100, 48000, 10, 8000, 16); }},
+        {"SaveOW", 100, m, m, false,
+         [=](Covarne2005& w, wchar_t* p, std::vector<double>& x) { w.SaveOW(p, x.data(), 100, m, 8000, 16); }},
+        {"Insert", 100, 0, 48000, true,
+         [](Covarne2005& w, wchar_t* p, std::vector<double>&) { w.Insert(p, 100, 48000); }},
+        {"short Insert", 100, 0, 7, true,
+         [](Covarne2005& w, wchar_t* p, std::vector<double>&) { w.Insert(p, 100, 7); }},
+        {"Delete", 100, 48000, 0, true,
+         [](Covarne2005& w, wchar_t* p, std::vector<double>&) { w.Delete(p, 100, 48000); }},
+        {"SaveRep longer", 100, 10, 48000, true,
+         [](Covarne2005& w, wchar_t* p, std::vector<double>& x) { w.SaveRep(p, x.data(), 100, 10, 48000, 8000, 16); }},
+        {"SaveRep shorter", 100, 48000, 10, true,
+         [](Covarne2005& w, wchar_t* p, std::vector<double>& x) { w.SaveRep(p, x.data(), 100, 48000, 10, 8000, 16); }},
     };
 }
 

@@ -52,7 +52,7 @@ TEST_F(WavTest, LoadRanges) {
     Write16("a.wav", {100, 200, 300, 400, 500}, 2);  // 5 values: the last frame is partial
     ASSERT_EQ(m_wav.GetN(W("a.wav")), 2);
     const RangeCase cases[] = {
-        {0, 2, 8, 2}, {1, 1, 4, 1}, {2, 10, 0, 0}, {1, 10, 4, 10},
+        {0, 2, 8, 2},  {1, 1, 4, 1}, {2, 10, 0, 0}, {1, 10, 4, 10},
         {-1, 2, 0, 0}, {0, 0, 0, 0}, {0, -3, 0, 0}, {3, 1, 0, 0},
     };
     for (const RangeCase& c : cases) {
@@ -74,7 +74,8 @@ TEST_F(WavTest, LoadRanges) {
 TEST_F(WavTest, LoadChannels) {
     Write16("st.wav", {1, 2, 3, 4}, 2);
     Write16("mono.wav", {5, 6});
-    Write("three.wav", B().Chunk("fmt ", B::Fmt(1, 3, 8000, 6, 16)).Chunk("data", B::Samples16({1, 2, 3, 4, 5, 6})).Build());
+    Write("three.wav",
+          B().Chunk("fmt ", B::Fmt(1, 3, 8000, 6, 16)).Chunk("data", B::Samples16({1, 2, 3, 4, 5, 6})).Build());
     short l[4], r[4] = {9, 9, 9, 9};
     EXPECT_EQ(m_wav.Load(W("st.wav"), 0, 2, l, static_cast<short*>(nullptr)), 8);
     EXPECT_EQ(l[0], 1);
@@ -122,8 +123,11 @@ TEST_F(WavTest, OddFilesLoadTheirSamples) {
 
 // A data size beyond the file: only the frames present count, and they load.
 TEST_F(WavTest, TruncatedDataLoadsThePresentFrames) {
-    Write("a.wav", B().Chunk("fmt ", B::Fmt(1, 1, 8000, 2, 16)).ChunkHeader("data", 0xFFFFFFFF)
-                       .Raw(B::Samples16({5, 6, 7})).Raw({1}).Build());
+    Write("a.wav", B().Chunk("fmt ", B::Fmt(1, 1, 8000, 2, 16))
+                       .ChunkHeader("data", 0xFFFFFFFF)
+                       .Raw(B::Samples16({5, 6, 7}))
+                       .Raw({1})
+                       .Build());
     EXPECT_EQ(m_wav.GetN(W("a.wav")), 3);
     short s[4] = {9, 9, 9, 9};
     EXPECT_EQ(m_wav.Load(W("a.wav"), 0, 4, s, nullptr), 6);

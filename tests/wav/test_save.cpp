@@ -12,7 +12,8 @@ using B = WavBuilder;
 TEST_F(WavTest, SaveWritesTheCanonicalFile) {
     double x[] = {1.0, -1.0, 0.5};
     m_wav.Save(W("a.wav"), x, 3, 48000);
-    const Bytes expected = B().Chunk("fmt ", B::Fmt(1, 1, 48000, 2, 16)).Chunk("data", {0xF8, 0x7F, 0x08, 0x80, 0xFC, 0x3F}).Build();
+    const Bytes expected =
+        B().Chunk("fmt ", B::Fmt(1, 1, 48000, 2, 16)).Chunk("data", {0xF8, 0x7F, 0x08, 0x80, 0xFC, 0x3F}).Build();
     EXPECT_EQ(Read("a.wav"), expected);
 
     double l[] = {0.5, 0.25}, r[] = {-0.5, -0.25};
@@ -40,10 +41,9 @@ TEST_F(WavTest, SaveConvertsByTruncationAndLimits) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const double inf = std::numeric_limits<double>::infinity();
     const ConvCase cases[] = {
-        {1.0, 32760, 255},     {-1.0, -32760, 1},   {0.0, 0, 128},      {0.5, 16380, 191},
-        {-0.5, -16380, 65},    {0.99999, 32759, 254}, {-0.99999, -32759, 2}, {1.5, 32760, 255},
-        {-7.0, -32760, 1},     {-0.00001, 0, 128},  {nan, 0, 128},      {-nan, 0, 128},
-        {inf, 32760, 255},     {-inf, -32760, 1},
+        {1.0, 32760, 255},     {-1.0, -32760, 1},     {0.0, 0, 128},     {0.5, 16380, 191}, {-0.5, -16380, 65},
+        {0.99999, 32759, 254}, {-0.99999, -32759, 2}, {1.5, 32760, 255}, {-7.0, -32760, 1}, {-0.00001, 0, 128},
+        {nan, 0, 128},         {-nan, 0, 128},        {inf, 32760, 255}, {-inf, -32760, 1},
     };
     std::vector<double> x;
     for (const ConvCase& c : cases) x.push_back(c.x);
@@ -90,7 +90,8 @@ TEST_F(WavTest, MakeImageLeavesUnwrittenFrameBytes) {
     unsigned char image[12];
     std::fill(image, image + 12, 0xEE);
     m_wav.MakeImage(image, l, r, 2, &h);
-    EXPECT_EQ(Bytes(image, image + 12), Bytes({0xFC, 0x3F, 0xFE, 0x1F, 0xEE, 0xEE, 0x04, 0xC0, 0x02, 0xE0, 0xEE, 0xEE}));
+    EXPECT_EQ(Bytes(image, image + 12),
+              Bytes({0xFC, 0x3F, 0xFE, 0x1F, 0xEE, 0xEE, 0x04, 0xC0, 0x02, 0xE0, 0xEE, 0xEE}));
     m_wav.MakeHeader(&h, 2, 1, 8, 8000);
     m_wav.MakeImage(image, l, 2, &h);
     EXPECT_EQ(image[0], 191);

@@ -1,16 +1,16 @@
 // Edits on a small file system that has no room for their growth: they fail with
 // the reason before anything moves, and the file stays as it was. The file system
 // is a tmpfs of 320 kB, mounted in a private mount namespace (root only).
-#include <cstdio>
-#include <cstring>
-#include <functional>
-#include <string>
-
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <string>
 
 #include "WavFixture.h"
 

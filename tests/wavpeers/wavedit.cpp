@@ -12,7 +12,9 @@
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: wavedit FILE info|saveadd|addsilence|saveow|makesilence|insert|delete|saverep|savesr N...\n");
+        std::fprintf(
+            stderr,
+            "usage: wavedit FILE info|saveadd|addsilence|saveow|makesilence|insert|delete|saverep|savesr N...\n");
         return 2;
     }
     const std::string narrow = argv[1];
@@ -38,14 +40,22 @@ int main(int argc, char** argv) {
     wchar_t* p = path.data();
     const short bits = h.bitsPerSample;
     int r = -1;
-    if (op == "saveadd") r = wav.SaveAdd(p, x.data(), right, n[0], 8000, bits);
-    else if (op == "addsilence") r = wav.AddSilence(p, n[0]);
-    else if (op == "saveow") r = wav.SaveOW(p, x.data(), right, n[0], n[1], 8000, bits);
-    else if (op == "makesilence") r = wav.MakeSilence(p, n[0], n[1], h.channels, 8000, bits);
-    else if (op == "insert") r = wav.Insert(p, n[0], n[1]);
-    else if (op == "delete") r = wav.Delete(p, n[0], n[1]);
-    else if (op == "saverep") r = wav.SaveRep(p, x.data(), right, n[0], n[1], n[2], 8000, bits);
-    else if (op == "savesr") r = wav.SaveSr(p, n[0]);
+    if (op == "saveadd")
+        r = wav.SaveAdd(p, x.data(), right, n[0], 8000, bits);
+    else if (op == "addsilence")
+        r = wav.AddSilence(p, n[0]);
+    else if (op == "saveow")
+        r = wav.SaveOW(p, x.data(), right, n[0], n[1], 8000, bits);
+    else if (op == "makesilence")
+        r = wav.MakeSilence(p, n[0], n[1], h.channels, 8000, bits);
+    else if (op == "insert")
+        r = wav.Insert(p, n[0], n[1]);
+    else if (op == "delete")
+        r = wav.Delete(p, n[0], n[1]);
+    else if (op == "saverep")
+        r = wav.SaveRep(p, x.data(), right, n[0], n[1], n[2], 8000, bits);
+    else if (op == "savesr")
+        r = wav.SaveSr(p, n[0]);
     if (r < 0) {
         wchar_t text[256];
         wav.GetLastError(text, 256);
