@@ -9,10 +9,7 @@
 // busy machine slows all alike; a contender's figure is the median over the
 // rounds of its batch time over FFTW split's batch of the same round.
 #include <fftw3.h>
-#include <kissfft/kissfft.hh>
 #include <vornix/CVornix.h>
-
-#include "kernels/Kernels.h"
 
 #include <algorithm>
 #include <atomic>
@@ -23,10 +20,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <kissfft/kissfft.hh>
 #include <new>
 #include <random>
 #include <string>
 #include <vector>
+
+#include "kernels/Kernels.h"
 
 // ---- allocation counting: every malloc-family call ----
 namespace {
@@ -67,7 +67,8 @@ std::vector<double> Random(std::size_t n, unsigned seed) {
 // Two arrays of n doubles in one block, the second 24 doubles past the end of
 // the first: 64-byte aligned, and not congruent modulo 4096 bytes.
 struct Split {
-    explicit Split(int n) : block(fftw_alloc_real(2 * static_cast<std::size_t>(n) + 24)), re(block), im(block + n + 24) {}
+    explicit Split(int n)
+        : block(fftw_alloc_real(2 * static_cast<std::size_t>(n) + 24)), re(block), im(block + n + 24) {}
     ~Split() { fftw_free(block); }
     Split(const Split&) = delete;
     Split& operator=(const Split&) = delete;
@@ -145,9 +146,10 @@ std::vector<const vornix::Kernels*> Paths() {
 
 // Every path's Fft, FFTW split and interleaved, KissFFT; ratios to FFTW split.
 void FftSpeed(CVornix& v, const std::vector<const vornix::Kernels*>& paths) {
-    std::printf("Forward complex DFT, ns per transform; ratios: median over %d rounds of the batch time\n"
-                "over FFTW split's batch of the same round (FFTW_MEASURE plans, in place, same data)\n",
-                kRounds);
+    std::printf(
+        "Forward complex DFT, ns per transform; ratios: median over %d rounds of the batch time\n"
+        "over FFTW split's batch of the same round (FFTW_MEASURE plans, in place, same data)\n",
+        kRounds);
     std::printf("%7s", "N");
     for (auto* p : paths) std::printf(" %10s", p->name);
     std::printf(" %10s %10s %10s |", "FFTW-split", "FFTW-intl", "KissFFT");
@@ -172,8 +174,10 @@ void FftSpeed(CVornix& v, const std::vector<const vornix::Kernels*>& paths) {
         for (int j = 0; j < N; j++) kin[j] = cd(re0[j], im0[j]);
 
         std::vector<Contender> cs;
-        cs.push_back({"split", [&] { fftw_execute_split_dft(split, f.re, f.im, f.re, f.im); }, [&] { resetTo(f); }, {}});
-        cs.push_back({"intl", [&] { fftw_execute(intl); },
+        cs.push_back(
+            {"split", [&] { fftw_execute_split_dft(split, f.re, f.im, f.re, f.im); }, [&] { resetTo(f); }, {}});
+        cs.push_back({"intl",
+                      [&] { fftw_execute(intl); },
                       [&] {
                           for (int j = 0; j < N; j++) {
                               in[j][0] = re0[j];
@@ -209,8 +213,8 @@ void FftSpeed(CVornix& v, const std::vector<const vornix::Kernels*>& paths) {
 // four random inputs, each path beside FFTW's split and interleaved plans.
 bool FftAccuracy(CVornix& v, const std::vector<const vornix::Kernels*>& paths) {
     constexpr int kInputs = 4;
-    std::printf("\nRelative RMS error of the forward DFT against a long-double DFT (mean of %d inputs)\n%7s",
-                kInputs, "N");
+    std::printf("\nRelative RMS error of the forward DFT against a long-double DFT (mean of %d inputs)\n%7s", kInputs,
+                "N");
     for (auto* p : paths) std::printf(" %10s", p->name);
     std::printf(" %10s %10s\n", "FFTW-split", "FFTW-intl");
     bool met = true;
@@ -296,11 +300,14 @@ void Members(CVornix& v, const std::vector<const vornix::Kernels*>& paths) {
                               y[i] = s;
                           }
                       },
-                      [] {}, {}});
+                      [] {},
+                      {}});
         auto reset = [&] { std::copy(x0.begin(), x0.end(), x.begin()); };
         for (auto* p : paths)
-            cs.push_back({p->name, [&] { v.FirFilter(x.data(), n, taps, 1000, 0, 16000, 60, low_pass); },
-                          withPath(p, reset), {}});
+            cs.push_back({p->name,
+                          [&] { v.FirFilter(x.data(), n, taps, 1000, 0, 16000, 60, low_pass); },
+                          withPath(p, reset),
+                          {}});
         row("FirFilter n=32768, 255 taps", n, cs, 1);
     }
     {
@@ -330,9 +337,11 @@ void Members(CVornix& v, const std::vector<const vornix::Kernels*>& paths) {
                               im[i] = b[i][1] * s;
                           }
                       },
-                      [] {}, {}});
+                      [] {},
+                      {}});
         auto reset = [&] { std::copy(x0.begin(), x0.end(), re.begin()); };
-        for (auto* p : paths) cs.push_back({p->name, [&] { v.Hilbert(re.data(), im.data(), n); }, withPath(p, reset), {}});
+        for (auto* p : paths)
+            cs.push_back({p->name, [&] { v.Hilbert(re.data(), im.data(), n); }, withPath(p, reset), {}});
         row("Hilbert n=4096", n, cs, 8);
         fftw_destroy_plan(fwd);
         fftw_destroy_plan(bwd);
@@ -347,7 +356,8 @@ void Members(CVornix& v, const std::vector<const vornix::Kernels*>& paths) {
                       [&] {
                           for (int i = 0; i < n; i++) out[i] = 10 * std::log10(re0[i] * re0[i] + im0[i] * im0[i]);
                       },
-                      [] {}, {}});
+                      [] {},
+                      {}});
         auto reset = [&] { std::copy(re0.begin(), re0.end(), re.begin()); };
         for (auto* p : paths)
             cs.push_back({p->name, [&] { v.CalcSpectrum(re.data(), im.data(), n, false); }, withPath(p, reset), {}});
