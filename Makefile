@@ -15,8 +15,9 @@ TEST_FUZZ_SECONDS ?= 30
 
 # Debian packages: what builds and tests the kit, what the benchmarks compare with.
 PKGS_BUILD = cmake g++ make pkg-config libgtest-dev libgmock-dev libasound2-dev \
+             pulseaudio pulseaudio-utils libasound2-plugins \
              python3 sox clang libclang-rt-14-dev
-PKGS_BENCH = libbenchmark-dev libsndfile1-dev libfftw3-dev libkissfft-dev
+PKGS_BENCH = libbenchmark-dev libsndfile1-dev libfftw3-dev libkissfft-dev alsa-utils
 
 CMAKE_FLAGS ?=
 
@@ -58,7 +59,7 @@ test: build
 
 # Any sanitizer report fails the test that met it.
 SAN_ENV = ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-          TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+          TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(CURDIR)/tests/capture/tsan.supp
 
 # Every test again under AddressSanitizer with leak detection and UBSan
 # (clang, as the fuzz targets), then the capture tests under ThreadSanitizer.

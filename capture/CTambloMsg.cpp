@@ -118,7 +118,7 @@ MMRESULT CTambloMsg::OpenDevice(short channels, short bits, int sampleRate)
     // The open may take long (a sound server that does not answer); a Stop
     // meanwhile abandons the device, which ends this wait.
     if (opening)
-        r = device->Open(format);
+        r = device->Open(format, static_cast<unsigned long>(std::max(m_nLength[0], m_nLength[1])));
     std::lock_guard<std::mutex> lock(m_lock);
     if (r == 0 && !m_bStopRequested) {
         SetState(State::Open);

@@ -59,7 +59,7 @@ public:
             snd_pcm_close(m_pcm);
     }
 
-    int Open(unsigned channels, unsigned rate) override
+    int Open(unsigned channels, unsigned rate, unsigned long block) override
     {
         keepAlsaQuiet();
         int err = snd_pcm_open(&m_pcm, "default", SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK);
@@ -70,7 +70,10 @@ public:
         snd_pcm_hw_params_t* hw;
         snd_pcm_hw_params_alloca(&hw);
         snd_pcm_uframes_t buffer = 2 * static_cast<snd_pcm_uframes_t>(rate);
-        snd_pcm_uframes_t period = rate / 50 > 32 ? rate / 50 : 32;
+        // A period of one block (within 10 to 250 ms), so that the device
+        // wakes about once a block.
+        snd_pcm_uframes_t shortest = std::max(rate / 100, 32u);
+        snd_pcm_uframes_t period = std::clamp<snd_pcm_uframes_t>(block, shortest, std::max<snd_pcm_uframes_t>(shortest, rate / 4));
         snd_pcm_uframes_t minBuffer = rate;
         if ((err = snd_pcm_hw_params_any(m_pcm, hw)) < 0 ||
             (err = snd_pcm_hw_params_set_access(m_pcm, hw, SND_PCM_ACCESS_RW_INTERLEAVED)) < 0 ||
@@ -107,6 +110,7 @@ public:
     int Start() override
     {
         m_clock.Restart();
+        m_drained = false;
         if (snd_pcm_state(m_pcm) == SND_PCM_STATE_RUNNING)
             return 0;
         return std::min(snd_pcm_start(m_pcm), 0);
@@ -120,9 +124,12 @@ public:
 
     long Read(char* dst, unsigned long frames, long* lost) override
     {
+        if (m_drained)
+            return 0;  // the last read took all there was: wait before reading again
         snd_pcm_sframes_t got = snd_pcm_readi(m_pcm, dst, frames);
         if (got > 0) {
             snd_pcm_sframes_t waiting = snd_pcm_avail_update(m_pcm);
+            m_drained = waiting == 0;
             *lost += m_clock.Update(got, std::max<snd_pcm_sframes_t>(waiting, 0), LossClock::Now());
             return got;
         }
@@ -147,13 +154,19 @@ public:
 
     void Wait(int wakeFd) override
     {
+        m_drained = false;
         m_fds[0] = {wakeFd, POLLIN, 0};
-        poll(m_fds.data(), m_fds.size(), -1);
+        if (poll(m_fds.data(), m_fds.size(), -1) > 0 && m_fds.size() > 1) {
+            // The plugin learns here that it was polled (PulseAudio's clears its wake-up).
+            unsigned short revents;
+            snd_pcm_poll_descriptors_revents(m_pcm, &m_fds[1], static_cast<unsigned>(m_fds.size() - 1), &revents);
+        }
     }
 
 private:
     snd_pcm_t* m_pcm = nullptr;
     std::vector<pollfd> m_fds;
+    bool m_drained = false;
     LossClock m_clock{1};
 };
 

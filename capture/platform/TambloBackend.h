@@ -13,8 +13,8 @@ public:
     virtual ~Backend() = default;  // closes the stream if open
 
     // Opens the default input for interleaved 16-bit frames of `channels`
-    // channels at `rate`, stopped.
-    virtual int Open(unsigned channels, unsigned rate) = 0;
+    // channels at `rate`, stopped; the host takes `block` frames at a time.
+    virtual int Open(unsigned channels, unsigned rate, unsigned long block) = 0;
     virtual int Start() = 0;
     // Stops capture and drops what is buffered; Start begins afresh.
     virtual int Stop() = 0;

@@ -30,7 +30,8 @@ std::int64_t nowNs()
                std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-// Frames read from the backend at a time; a buffer fills in several reads.
+// Bytes read from the backend at a time, at least; a buffer may fill in
+// several reads.
 constexpr unsigned long kScratchBytes = 16384;
 
 }  // namespace
@@ -51,9 +52,12 @@ struct DeviceCore {
     int wakeFd = -1;
     std::shared_ptr<Pending> pending;  // handed to the device thread, not yet taken
     bool busy = false;                 // the device thread runs a command
+    bool idle = false;                 // the device thread waits for a buffer or a start
+    bool wakePending = false;          // wakeFd has been written since it was last drained
     bool ending = false;               // closed or abandoned: the thread ends
     bool abandoned = false;
     WAVEFORMATEX format{};
+    unsigned long block = 0;  // frames per buffer, as the host said at the open
     bool opened = false;
     bool running = false;
     bool failed = false;
@@ -72,16 +76,24 @@ struct DeviceCore {
             close(wakeFd);
     }
 
+    // Called with the lock held.
     void Wake()
     {
+        if (wakePending)
+            return;
+        wakePending = true;
         std::uint64_t one = 1;
         if (write(wakeFd, &one, sizeof one) < 0) {
             // The counter cannot overflow; a pending wake is as good as a new one.
         }
     }
 
+    // Called with the lock held.
     void DrainWake()
     {
+        if (!wakePending)
+            return;
+        wakePending = false;
         std::uint64_t n;
         if (read(wakeFd, &n, sizeof n) < 0) {
             // Nothing pending (EAGAIN).
@@ -139,8 +151,8 @@ struct DeviceCore {
         switch (c) {
         case kOpen:
             backend = MakeBackend();
-            scratch.resize(kScratchBytes);
-            return backend->Open(format.nChannels, format.nSamplesPerSec);
+            scratch.resize(std::max(kScratchBytes, block * format.nBlockAlign));
+            return backend->Open(format.nChannels, format.nSamplesPerSec, block);
         case kStart:
             return failedBefore ? 0 : backend->Start();
         case kReset:
@@ -195,11 +207,13 @@ struct DeviceCore {
             }
             if (!opened || queue.empty() || !(running || failed)) {
                 // Nothing to fill: the backend keeps what it can meanwhile.
+                idle = true;
                 lock.unlock();
                 pollfd p{wakeFd, POLLIN, 0};
                 poll(&p, 1, -1);
-                DrainWake();
                 lock.lock();
+                idle = false;
+                DrainWake();
                 continue;
             }
             WAVEHDR* hdr = queue.front();
@@ -212,11 +226,10 @@ struct DeviceCore {
             lock.unlock();
             long lostNow = 0;
             long got = backend->Read(scratch.data(), frames, &lostNow);
-            if (got == 0) {
+            if (got == 0)
                 backend->Wait(wakeFd);
-                DrainWake();
-            }
             lock.lock();
+            DrainWake();
             lost += static_cast<int>(lostNow);
             if (ending)
                 break;
@@ -259,7 +272,7 @@ WaveIn::~WaveIn()
     Abandon();
 }
 
-MMRESULT WaveIn::Open(const WAVEFORMATEX& format)
+MMRESULT WaveIn::Open(const WAVEFORMATEX& format, unsigned long block)
 {
     if (format.wFormatTag != WAVE_FORMAT_PCM || format.wBitsPerSample != 16 || format.nChannels < 1 ||
         format.nChannels > 2 || format.nSamplesPerSec == 0 || format.nBlockAlign != format.nChannels * 2)
@@ -269,6 +282,7 @@ MMRESULT WaveIn::Open(const WAVEFORMATEX& format)
         if (m_core->opened || m_core->busy)
             return MMSYSERR_INVALPARAM;
         m_core->format = format;
+        m_core->block = block;
     }
     return m_core->Run(DeviceCore::kOpen, -1);
 }
@@ -298,7 +312,8 @@ MMRESULT WaveIn::AddBuffer(WAVEHDR* hdr)
     hdr->dwFlags = (hdr->dwFlags | WHDR_INQUEUE) & ~WHDR_DONE;
     hdr->dwBytesRecorded = 0;
     m_core->queue.push_back(hdr);
-    m_core->Wake();
+    if (m_core->idle)
+        m_core->Wake();  // a thread reading for the buffer before needs no wake
     return 0;
 }
 

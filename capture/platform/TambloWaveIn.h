@@ -76,10 +76,10 @@ public:
     WaveIn(const WaveIn&) = delete;
     WaveIn& operator=(const WaveIn&) = delete;
 
-    // Opens the default input in `format`, stopped, and posts MM_WIM_OPEN.
-    // Waits as long as the backend takes, unless Abandon is called meanwhile
-    // (then WAVERR_TIMEDOUT).
-    MMRESULT Open(const WAVEFORMATEX& format);
+    // Opens the default input in `format`, stopped, for buffers of `block`
+    // frames, and posts MM_WIM_OPEN. Waits as long as the backend takes,
+    // unless Abandon is called meanwhile (then WAVERR_TIMEDOUT).
+    MMRESULT Open(const WAVEFORMATEX& format, unsigned long block);
 
     MMRESULT PrepareHeader(WAVEHDR* hdr);
     // Appends a prepared buffer to the queue; it comes back (MM_WIM_DATA) in

@@ -45,7 +45,7 @@ public:
         ++g_counters.closes;
     }
 
-    int Open(unsigned channels, unsigned) override
+    int Open(unsigned channels, unsigned, unsigned long) override
     {
         WaitWhileFrozen();
         if (m_script.openResult != 0)
