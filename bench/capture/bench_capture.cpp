@@ -5,7 +5,7 @@
 // process's CPU time per second of audio, and the time from a buffer's
 // completion on the device thread to the window handler's call. As the peer,
 // `arecord -D default` with the same period and buffer records the same
-// source for the same time.
+// source at the same time.
 //
 //   bench_capture [seconds]   (default 10; the figure is 60)
 #include "PulseServer.h"
@@ -118,30 +118,43 @@ Result Stream(int block, int seconds, long signalFrames)
     return r;
 }
 
-// arecord recording the same source with the same period and buffer; the
-// CPU time is the child's own.
-double ArecordCpuPerAudioSecond(int block, int seconds)
-{
-    std::vector<std::string> args = {"/usr/bin/arecord", "-q", "-D", "default", "-f", "S16_LE", "-r",
-                                     std::to_string(kRate), "-c", std::to_string(kChannels), "-t", "raw",
-                                     "--period-size=" + std::to_string(block),
-                                     "--buffer-size=" + std::to_string(2 * kRate),
-                                     "-d", std::to_string(seconds), "/dev/null"};
-    std::vector<char*> argv;
-    for (std::string& a : args)
-        argv.push_back(&a[0]);
-    argv.push_back(nullptr);
-    pid_t pid;
-    if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
-        return -1;
-    int status = 0;
-    rusage u{};
-    wait4(pid, &status, 0, &u);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        return -1;
-    double cpu = u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) * 1e-6;
-    return cpu / seconds;
-}
+// arecord recording the same source with the same period and buffer, at
+// the same time as the kit (so both meet the same load on a shared machine).
+class Arecord {
+public:
+    Arecord(int block, int seconds) : m_seconds(seconds)
+    {
+        std::vector<std::string> args = {"/usr/bin/arecord", "-q", "-D", "default", "-f", "S16_LE", "-r",
+                                         std::to_string(kRate), "-c", std::to_string(kChannels), "-t", "raw",
+                                         "--period-size=" + std::to_string(block),
+                                         "--buffer-size=" + std::to_string(2 * kRate),
+                                         "-d", std::to_string(seconds), "/dev/null"};
+        std::vector<char*> argv;
+        for (std::string& a : args)
+            argv.push_back(&a[0]);
+        argv.push_back(nullptr);
+        if (posix_spawn(&m_pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
+            m_pid = 0;
+    }
+
+    // Its CPU time per second of audio, once it has ended; -1 when it failed.
+    double CpuPerAudioSecond()
+    {
+        if (m_pid <= 0)
+            return -1;
+        int status = 0;
+        rusage u{};
+        wait4(m_pid, &status, 0, &u);
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+            return -1;
+        double cpu = u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) * 1e-6;
+        return cpu / m_seconds;
+    }
+
+private:
+    pid_t m_pid = 0;
+    int m_seconds;
+};
 
 }  // namespace
 
@@ -163,13 +176,14 @@ int main(int argc, char** argv)
             return 0;
         }
         pulse::Use(server.Dir(), kRate, kChannels);
-        const int signalSeconds = 2 * (seconds + 5) * 2 + 10;  // both streams and both arecord runs
+        const int signalSeconds = 2 * (seconds + 5) + 10;  // both block sizes
         pulse::Player player(server.Dir(), kRate, kChannels, signalSeconds);
         std::printf("capture stream: %d s of %d frames/s stereo per block size, from PulseAudio's null-sink monitor\n",
                     seconds, kRate);
         for (int block : {960, 4800}) {
+            Arecord arecord(block, seconds + 1);
             Result r = Stream(block, seconds, static_cast<long>(kRate) * signalSeconds);
-            double peer = ArecordCpuPerAudioSecond(block, seconds);
+            double peer = arecord.CpuPerAudioSecond();
             double kit = r.audioSeconds > 0 ? r.cpuSeconds / r.audioSeconds : -1;
             std::printf("  blocks of %d frames (%d ms)\n", block, block * 1000 / kRate);
             std::printf("    frames delivered  %ld, %.3f s of audio in %.3f s of wall clock; %ld breaks (%ld frames "

@@ -152,15 +152,24 @@ public:
         return err < 0 ? err : 0;
     }
 
+    // Reads again once a period is ready (as the device says through its
+    // descriptors), not at every packet a sound server sends.
     void Wait(int wakeFd) override
     {
-        m_drained = false;
         m_fds[0] = {wakeFd, POLLIN, 0};
-        if (poll(m_fds.data(), m_fds.size(), -1) > 0 && m_fds.size() > 1) {
-            // The plugin learns here that it was polled (PulseAudio's clears its wake-up).
-            unsigned short revents;
-            snd_pcm_poll_descriptors_revents(m_pcm, &m_fds[1], static_cast<unsigned>(m_fds.size() - 1), &revents);
+        if (m_fds.size() < 2) {
+            m_drained = false;
+            poll(m_fds.data(), m_fds.size(), -1);
+            return;
         }
+        if (poll(m_fds.data(), m_fds.size(), -1) <= 0) {
+            m_drained = false;
+            return;
+        }
+        unsigned short revents = 0;
+        if (snd_pcm_poll_descriptors_revents(m_pcm, &m_fds[1], static_cast<unsigned>(m_fds.size() - 1), &revents) < 0 ||
+            (revents & (POLLIN | POLLERR | POLLNVAL)))
+            m_drained = false;
     }
 
 private:
