@@ -79,12 +79,6 @@ int CTambloMsg::GetRecorded()
     return m_nRecorded;
 }
 
-bool CTambloMsg::WasStopped()
-{
-    std::lock_guard<std::mutex> lock(m_lock);
-    return m_bStopRequested;
-}
-
 int CTambloMsg::GetLostFrames()
 {
     std::lock_guard<std::mutex> lock(m_lock);
@@ -261,10 +255,10 @@ void CTambloMsg::OnOpened(WPARAM, LPARAM)
     m_evOpenClose.Set();
 }
 
-// One buffer is back: counts it and returns its index. A block comes back
-// short only after a reset or when the device failed; the failure stops the
-// capture (nothing is queued again) and the block is dropped. Called with
-// m_lock held.
+// One buffer is back: returns its index, and in *drop whether a stream
+// must not announce it. A block comes back short only after a reset or when
+// the device failed; a failure stops the capture (nothing is queued again).
+// Called with m_lock held.
 int CTambloMsg::Returned(int index, bool* drop)
 {
     const WAVEHDR* hdr = m_pHdr[index];

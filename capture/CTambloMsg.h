@@ -60,7 +60,6 @@ public:
     tamblo::MMRESULT PeekError();
     // Blocking: frames stored from the start of the destinations.
     int GetRecorded();
-    bool WasStopped();
     int GetLostFrames();
 
     std::atomic<int> m_bOpen;

@@ -111,6 +111,8 @@ public:
     {
         m_clock.Restart();
         m_drained = false;
+        m_unchecked = 0;
+        m_checked = -1;
         if (snd_pcm_state(m_pcm) == SND_PCM_STATE_RUNNING)
             return 0;
         return std::min(snd_pcm_start(m_pcm), 0);
@@ -128,9 +130,17 @@ public:
             return 0;  // the last read took all there was: wait before reading again
         snd_pcm_sframes_t got = snd_pcm_readi(m_pcm, dst, frames);
         if (got > 0) {
-            snd_pcm_sframes_t waiting = snd_pcm_avail_update(m_pcm);
-            m_drained = waiting == 0;
-            *lost += m_clock.Update(got, std::max<snd_pcm_sframes_t>(waiting, 0), LossClock::Now());
+            // The next read waits for the device to say a period is ready
+            // (at once when one is); the clock is checked ten times a second.
+            m_drained = true;
+            m_unchecked += got;
+            double now = LossClock::Now();
+            if (m_checked < 0 || now - m_checked >= 0.1) {
+                snd_pcm_sframes_t waiting = snd_pcm_avail_update(m_pcm);
+                *lost += m_clock.Update(m_unchecked, std::max<snd_pcm_sframes_t>(waiting, 0), now);
+                m_unchecked = 0;
+                m_checked = now;
+            }
             return got;
         }
         if (got == 0 || got == -EAGAIN)
@@ -176,6 +186,8 @@ private:
     snd_pcm_t* m_pcm = nullptr;
     std::vector<pollfd> m_fds;
     bool m_drained = false;
+    long m_unchecked = 0;  // frames read since the clock was last checked
+    double m_checked = -1;  // -1: not since the start
     LossClock m_clock{1};
 };
 
