@@ -16,8 +16,9 @@ TEST_FUZZ_SECONDS ?= 30
 
 # Debian packages: what builds and tests the kit, what the benchmarks compare with.
 PKGS_BUILD = cmake g++ make pkg-config libgtest-dev libgmock-dev libasound2-dev \
+             pulseaudio pulseaudio-utils libasound2-plugins libglib2.0-dev \
              python3 sox clang libclang-rt-14-dev ffmpeg python3-soundfile
-PKGS_BENCH = libbenchmark-dev libsndfile1-dev libfftw3-dev libkissfft-dev strace
+PKGS_BENCH = libbenchmark-dev libsndfile1-dev libfftw3-dev libkissfft-dev strace alsa-utils
 PKGS_PACKAGE = dpkg-dev lintian file binutils man-db
 
 CMAKE_FLAGS ?=
@@ -65,7 +66,7 @@ test: build
 
 # Any sanitizer report fails the test that met it.
 SAN_ENV = ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-          TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+          TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(CURDIR)/tests/capture/tsan.supp
 
 # Every test again under AddressSanitizer with leak detection and UBSan
 # (clang, as the fuzz targets), then the capture tests under ThreadSanitizer.

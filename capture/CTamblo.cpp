@@ -56,19 +56,15 @@ Blocks blockArithmetic(int frames, int rate)
 
 CTamblo::CTamblo()
     : m_pRaw(nullptr), m_hWnd(nullptr), m_bPrepared(0), m_bEcho(1), m_evDone(std::make_shared<Event>()),
-      m_pLeft(nullptr), m_pRight(nullptr), m_nRawSamples(0), m_nLastError(0), m_szLastError{}
+      m_pLeft(nullptr), m_pRight(nullptr), m_nRawSamples(0), m_nRecordedFrames(0), m_nLastError(0), m_szLastError{}
 {
 }
 
 CTamblo::~CTamblo()
 {
-    std::shared_ptr<CTambloMsg> worker = CurrentWorker();
-    if (worker && worker->IsLive() && !worker->m_bStuck) {
-        if (StopWorker(worker) != 0)
-            worker->Orphan();  // the device refused to stop: no block may reach the host now
-        else if (!worker->WaitEnded(kStopWaitMs))
-            worker->m_bStuck = true;
-    }
+    // Inside the window's handler the worker waits for this very call to
+    // return: it is told to stop, and closes by itself afterwards.
+    StopWorker(CurrentWorker());
     delete[] m_pRaw;
 }
 
@@ -92,7 +88,7 @@ int CTamblo::GetLastError(wchar_t* text, int size)
 {
     // A stream whose device failed says so before the host's Stop does.
     std::shared_ptr<CTambloMsg> worker = CurrentWorker();
-    int pending = worker ? worker->PeekError() : 0;
+    int pending = worker && worker->m_nMode == 0 ? worker->PeekError() : 0;
     wchar_t pendingText[256] = L"";
     if (pending != 0)
         waveInGetErrorText(pending, pendingText, 256);
@@ -112,7 +108,12 @@ int CTamblo::GetLastError(wchar_t* text, int size)
 int CTamblo::GetDroppedFrames()
 {
     std::shared_ptr<CTambloMsg> worker = CurrentWorker();
-    return worker ? worker->m_nLostFrames.load() : 0;
+    return worker ? worker->GetLostFrames() : 0;
+}
+
+int CTamblo::GetRecordedFrames()
+{
+    return m_nRecordedFrames;
 }
 
 void CTamblo::Prepare(HWND hWnd, int length, short channels, short bits, int sampleRate)
@@ -123,48 +124,44 @@ void CTamblo::Prepare(HWND hWnd, int length, short channels, short bits, int sam
         return;
     }
     SetLastError(0);
+    // An earlier capture still running is stopped first, as Rec does.
+    StopWorker(CurrentWorker());
     m_hWnd = hWnd;
     Prepare(length, channels, bits, sampleRate, 0);
 }
 
 void CTamblo::Rec(double* left, double* right, int length, short channels, short bits, int sampleRate)
 {
+    m_nRecordedFrames = 0;
     if (!validFormat(channels, bits, sampleRate) || length < 0 || (length > 0 && !left) ||
         (right && channels != 2) || static_cast<long>(sampleRate) * channels * 2 > kBufferBytes) {
         SetLastError(MMSYSERR_INVALPARAM);
         return;
     }
     SetLastError(0);
-    if (std::shared_ptr<CTambloMsg> previous = CurrentWorker())
-        StopWorker(previous);
+    StopWorker(CurrentWorker());
     m_pLeft = left;
     m_pRight = right;
     m_evDone->Reset();
     if (!Prepare(length, channels, bits, sampleRate, 1))
-        return;  // refused: nothing was written
+        return;  // refused, or stopped while opening: nothing was written
     std::shared_ptr<CTambloMsg> worker = CurrentWorker();
-    MMRESULT started;
-    {
-        std::lock_guard<std::mutex> lock(worker->m_lock);
-        started = waveInStart(worker->m_hDevice);
-    }
+    MMRESULT started = worker->StartDevice();
     if (started != 0) {
         StopWorker(worker);
         SetLastError(started);
+        m_nRecordedFrames = worker->GetRecorded();
         return;
     }
     // The event is the recorder's; a late signal from an earlier worker is
-    // told apart by this worker's own flag.
-    while (!worker->m_bComplete)
+    // told apart by this worker's own state.
+    while (worker->IsLive())
         m_evDone->Wait(-1);
-    // Every frame is stored (or the device failed); the close follows at once
-    // unless it failed.
-    int error = worker->TakeError();
-    if (!worker->m_bStuck && !worker->WaitEnded(kStopWaitMs)) {
-        worker->m_bStuck = true;
-        if (error == 0)
-            error = WAVERR_TIMEDOUT;
-    }
+    int recorded = worker->GetRecorded();
+    m_nRecordedFrames = recorded;
+    int error = worker->PeekError();  // the device failed, or a Stop gave up on it
+    if (error == 0 && recorded < length)
+        error = WAVERR_STOPPED;
     if (error != 0)
         SetLastError(error);
 }
@@ -184,12 +181,7 @@ void CTamblo::Start()
     std::shared_ptr<CTambloMsg> worker = CurrentWorker();
     if (!worker || !worker->IsLive())
         return;
-    MMRESULT r;
-    {
-        std::lock_guard<std::mutex> lock(worker->m_lock);
-        r = waveInStart(worker->m_hDevice);
-    }
-    SetLastError(r);
+    SetLastError(worker->StartDevice());
 }
 
 void CTamblo::Stop()
@@ -197,67 +189,35 @@ void CTamblo::Stop()
     if (!m_bPrepared)
         return;
     SetLastError(0);
-    std::shared_ptr<CTambloMsg> worker = CurrentWorker();
-    int r = StopWorker(worker);
-    if (r == WAVERR_TIMEDOUT && worker && worker->m_nMode == 1 && !worker->m_bComplete) {
-        // The device is held up (an input that stalls): the blocking Rec
-        // returns now without the frames still to come.
-        worker->m_bStuck = true;
-        worker->Orphan();
-    }
+    int r = StopWorker(CurrentWorker());
     if (r != 0)
         SetLastError(r);
 }
 
+// Stops a worker and waits up to kStopWaitMs for it to close. A stream's
+// device failure is reported here once; a blocking recording's is Rec's.
 int CTamblo::StopWorker(const std::shared_ptr<CTambloMsg>& worker)
 {
     if (!worker)
         return 0;
-    if (!worker->IsLive() || worker->m_bStuck)
-        return worker->TakeError();
-    MMRESULT r = 0;
-    bool closing;
-    {
-        std::lock_guard<std::mutex> lock(worker->m_lock);
-        closing = !worker->m_hDevice;  // never opened, or closing already
-        if (!closing) {
-            // Every buffer not yet handled is dropped, and none is queued again.
-            worker->m_bStopping = true;
-            worker->m_nSkip = worker->m_nQueued - worker->m_nDone;
-            worker->m_evOpenClose.Reset();
-            r = waveInReset(worker->m_hDevice);
-            if (r != 0) {
-                worker->m_bStopping = worker->m_bFailed;  // the worker keeps its state
-                worker->m_nSkip = 0;
-            }
+    bool stream = worker->m_nMode == 0;
+    if (worker->IsLive()) {
+        auto t0 = std::chrono::steady_clock::now();
+        MMRESULT r = worker->RequestStop();
+        if (r != 0) {
+            if (stream)
+                worker->TakeError();  // told here, once
+            return r;
         }
-    }
-    if (closing)
-        return worker->TakeError();  // what the device met, e.g. a failure that ended the stream
-    if (r != 0)
-        return r;
-    PostThreadMessage(worker->GetThreadId(), UM_WIM_STOPPED, 0, 0);
-
-    HWND hWnd = worker->m_hWnd;
-    if (worker->m_nMode == 0 && InWindowHandler(hWnd))
-        return 0;  // the worker waits for this handler; it closes once the handler returns
-    bool pump = worker->m_nMode == 0 && IsWindowThread(hWnd);
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStopWaitMs);
-    while (!worker->m_bClosed) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            worker->m_bStuck = true;
+        HWND hWnd = worker->m_hWnd;
+        if (stream && InWindowHandler(hWnd))
+            return 0;  // the worker waits for this handler; it closes once the handler returns
+        auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0);
+        int left = std::max(0, kStopWaitMs - static_cast<int>(spent.count()));
+        if (!worker->WaitClosed(left, stream && IsWindowThread(hWnd)))
             return WAVERR_TIMEDOUT;
-        }
-        // On the window's thread the blocks in flight are handled here, or the
-        // worker could not finish its notification and close.
-        int slice = static_cast<int>(std::min<long>(left.count(), pump ? 5 : 100));
-        if (pump)
-            PumpWindow(hWnd, slice);
-        else
-            worker->m_evOpenClose.Wait(slice);
     }
-    return worker->TakeError();
+    return stream ? worker->TakeError() : 0;
 }
 
 void CTamblo::AddBuffer()
@@ -340,8 +300,6 @@ bool CTamblo::Prepare(int length, short channels, short bits, int sampleRate, in
     int r = Open(channels, bits, sampleRate);
     if (r != 0) {
         SetLastError(r);
-        worker->m_bClosed = true;
-        PostThreadMessage(worker->GetThreadId(), UM_WIM_ABANDON, 0, 0);  // no notification will come
         return false;
     }
     worker->QueueBuffer();
@@ -351,17 +309,6 @@ bool CTamblo::Prepare(int length, short channels, short bits, int sampleRate, in
 
 int CTamblo::Open(short channels, short bits, int sampleRate)
 {
-    std::shared_ptr<CTambloMsg> worker = CurrentWorker();
-    WAVEFORMATEX* format = worker->m_pFormat;
-    format->wFormatTag = WAVE_FORMAT_PCM;
-    format->nChannels = static_cast<std::uint16_t>(channels);
-    format->wBitsPerSample = static_cast<std::uint16_t>(bits);
-    format->nBlockAlign = static_cast<std::uint16_t>(format->nChannels * format->wBitsPerSample / 8);
-    format->nSamplesPerSec = static_cast<std::uint32_t>(sampleRate);
-    format->nAvgBytesPerSec = format->nBlockAlign * format->nSamplesPerSec;
-    format->cbSize = 0;
-    worker->m_nQueued = 0;
-    worker->m_nDone = 0;
-    std::lock_guard<std::mutex> lock(worker->m_lock);
-    return waveInOpen(&worker->m_hDevice, WAVE_MAPPER, format, worker->GetThreadId(), &worker->m_nLostFrames);
+    // No lock is held meanwhile: a Stop from another thread may end the open.
+    return CurrentWorker()->OpenDevice(channels, bits, sampleRate);
 }

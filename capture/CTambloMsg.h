@@ -10,6 +10,7 @@
 #include "platform/TambloWaveIn.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 
@@ -18,62 +19,66 @@ constexpr UINT UM_WIM_OPEN = 18792;
 constexpr UINT UM_WIM_CLOSE = 18793;
 constexpr UINT UM_WIM_STREAM_DATA = 18800;
 constexpr UINT UM_WIM_RECORD_DATA = 18802;
-constexpr UINT UM_WIM_ABANDON = 18803;  // the device never opened: end quietly
-constexpr UINT UM_WIM_STOPPED = 18804;  // Stop has reset the device
+constexpr UINT UM_WIM_STOPPED = 18804;  // a Stop reset the device, or gave up on it
 
 constexpr int kBufferBytes = 192000;  // one second of 48000 frames/s, stereo, 16 bits
 
 class CTambloMsg : public tamblo::Thread {
 public:
+    // Created → Opening → Open → Stopping → Closed; Closed also straight from
+    // Opening (the device never opened) or from anywhere when a Stop gives up
+    // on a device that does not respond.
+    enum class State { Created, Opening, Open, Stopping, Closed };
+
     CTambloMsg();
     ~CTambloMsg() override;
 
-    // Hands the next buffer to the device. Does nothing once Stop has begun or
-    // when the device is not open; a buffer counts as queued only when the
-    // device took it.
+    // On the recorder's thread, after ResumeThread: opens the device. Waits
+    // as long as the device takes, unless a Stop comes meanwhile. On failure
+    // the worker ends.
+    tamblo::MMRESULT OpenDevice(short channels, short bits, int sampleRate);
+    // Hands the next buffer to the device. Does nothing unless the device is
+    // open and not stopping; a buffer counts as queued only when taken.
     void QueueBuffer();
-    // Alive: the device has not closed and the buffers are still there.
-    bool IsLive() const { return !m_bClosed.load(); }
+    tamblo::MMRESULT StartDevice();
+    // From any thread: every block still to come is dropped and the device
+    // closes once its buffers are back. A device that does not take the
+    // reset in time is given up (the worker closes at once; WAVERR_TIMEDOUT).
+    // A device still opening is given up at once.
+    tamblo::MMRESULT RequestStop();
+    // Waits up to timeoutMs for Closed; on the window's thread `pumpWindow`
+    // runs the window's messages meanwhile.
+    bool WaitClosed(int timeoutMs, bool pumpWindow);
+    State GetState();
+    bool IsLive() { return GetState() != State::Closed; }
     // Copies block `index` (channels × its block length samples) into dst,
     // which holds `capacity` samples. Returns the channel count, 0 when the
     // worker has ended or dst is too small.
     int CopyBuffer(int index, short* dst, int capacity);
-    // Remembers a device error for the recorder; the first one is kept.
-    void SetError(tamblo::MMRESULT code);
+    // The first error the device met (a failure, or a time-out), or 0.
     tamblo::MMRESULT TakeError();
     tamblo::MMRESULT PeekError();
-    // The recorder gives up on a device that does not stop (it is going away,
-    // or a Stop timed out): every block still to come is dropped, nothing is
-    // queued again, and the device closes once the buffers it holds are back.
-    // A waiting Rec is released with WAVERR_TIMEDOUT, its destinations no
-    // longer written.
-    void Orphan();
+    // Blocking: frames stored from the start of the destinations.
+    int GetRecorded();
+    int GetLostFrames();
 
     std::atomic<int> m_bOpen;
     int m_nMode;
     HWND m_hWnd;
-    tamblo::Event m_evOpenClose;
+    tamblo::Event m_evOpenClose;  // signalled when the device has opened and when it has closed
     std::shared_ptr<tamblo::Event> m_pOwnerDone;  // the recorder's m_evDone (blocking)
-    std::atomic<int> m_nQueued;
-    std::atomic<int> m_nDone;  // raised under m_lock
+    int m_nQueued;  // the counters and the fields below are guarded by m_lock once the thread runs
+    int m_nDone;
     int m_nLastLength;
     int m_nBlocks;
-    int m_nSkip;       // guarded by m_lock
-    bool m_bStopping;  // guarded by m_lock: Stop has begun or the device failed; nothing more is queued
-    bool m_bFailed;    // guarded by m_lock: the device failed during the capture
+    int m_nSkip;
     int m_nLength[2];
-    int m_nNext;       // guarded by m_lock
-    double* m_pLeft;   // guarded by m_lock once the thread runs
-    double* m_pRight;  // guarded by m_lock once the thread runs
+    int m_nNext;
+    double* m_pLeft;
+    double* m_pRight;
     tamblo::WAVEHDR* m_pHdr[2];
     tamblo::WAVEFORMATEX* m_pFormat;
-    tamblo::HWAVEIN m_hDevice;  // guarded by m_lock
-
-    std::atomic<int> m_nLostFrames;
-    std::atomic<bool> m_bComplete;  // blocking: every block is stored, or the close failed
-    std::atomic<bool> m_bClosed;    // the device has closed (or never opened) and the worker is gone
-    std::atomic<bool> m_bStuck;     // the close failed, or a wait for it lapsed: nobody waits again
-    std::mutex m_lock;              // the device handle, the buffers, the queue state; never held while sending
+    std::shared_ptr<tamblo::WaveIn> m_hDevice;
 
 private:
     void OnWimOpen(WPARAM, LPARAM);
@@ -83,12 +88,18 @@ private:
     void OnClosed(WPARAM, LPARAM);
     void OnStreamBlock(WPARAM, LPARAM);
     void OnRecordBlock(WPARAM, LPARAM);
-    void OnAbandon(WPARAM, LPARAM);
     void OnStopped(WPARAM, LPARAM);
-    bool DeviceFailed(int index);
+    int Returned(int index, bool* drop);
     void CloseDevice();
-    void SignalComplete();
+    void SetState(State s);
     void Release();
 
-    tamblo::MMRESULT m_nError;  // guarded by m_lock
+    std::mutex m_lock;  // never held while the window is sent a message or the device is waited for
+    std::condition_variable m_stateChanged;
+    State m_state;
+    bool m_bStopRequested;
+    bool m_bGaveUp;           // the device was abandoned: nothing more comes from it
+    tamblo::MMRESULT m_nError;
+    int m_nRecorded;
+    int m_nLost;              // the device's count, kept once it is gone
 };

@@ -1,23 +1,27 @@
-// A 60-second stereo stream at 48,000 frames/s in blocks of 4,800 frames,
-// through ALSA's file PCM: frames delivered against frames in the file, the
-// worker's CPU time per second of audio, and the time from a buffer's
-// completion on the device thread to the window handler's call. As a peer,
-// the same PCM read directly with snd_pcm_readi.
-#include "AlsaFilePcm.h"
+// Streams of 48,000 frames/s stereo from a private PulseAudio server (the
+// monitor of a null sink a player plays a position-naming signal into),
+// through ALSA's "default" PCM, in blocks of 20 ms and of 100 ms: frames
+// delivered against the wall clock, breaks in the signal, the whole
+// process's CPU time per second of audio, and the time from a buffer's
+// completion on the device thread to the window handler's call. As the peer,
+// `arecord -D default` with the same period and buffer records the same
+// source at the same time.
+//
+//   bench_capture [seconds]   (default 10; the figure is 60)
+#include "PulseServer.h"
 
 #include <tamblo/CTamblo.h>
 #include <tamblo/CTambloWindow.h>
 
 #include "platform/TambloWaveIn.h"
 
-#include <alsa/asoundlib.h>
-#include <dirent.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -25,14 +29,6 @@ namespace {
 
 constexpr int kRate = 48000;
 constexpr int kChannels = 2;
-constexpr int kBlock = 4800;
-constexpr long kFrames = 60L * kRate;
-constexpr int kBlocks = static_cast<int>(kFrames / kBlock);
-
-std::int16_t FileSample(long n)
-{
-    return static_cast<std::int16_t>(static_cast<std::uint16_t>(n * 7 + 1));
-}
 
 std::int64_t NowNs()
 {
@@ -40,7 +36,14 @@ std::int64_t NowNs()
                std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-std::vector<std::int64_t> g_done(kBlocks + 4);
+double ProcessCpuSeconds()
+{
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) * 1e-6;
+}
+
+std::vector<std::int64_t> g_done;
 std::atomic<int> g_doneCount{0};
 
 void OnDone(const tamblo::WAVEHDR*, std::int64_t ns)
@@ -50,118 +53,152 @@ void OnDone(const tamblo::WAVEHDR*, std::int64_t ns)
         g_done[k] = ns;
 }
 
-// CPU time (ns) of this process's thread named `name`, from the scheduler's
-// own account; -1 when there is none.
-long long ThreadCpuNs(const char* name)
-{
-    DIR* dir = opendir("/proc/self/task");
-    if (!dir)
-        return -1;
-    long long ns = -1;
-    while (dirent* e = readdir(dir)) {
-        std::string base = std::string("/proc/self/task/") + e->d_name;
-        std::ifstream comm(base + "/comm");
-        std::string n;
-        if (std::getline(comm, n) && n == name) {
-            std::ifstream stat(base + "/schedstat");
-            stat >> ns;
-        }
-    }
-    closedir(dir);
-    return ns;
-}
+struct Result {
+    double audioSeconds = 0, wallSeconds = 0, cpuSeconds = 0;
+    long frames = 0;
+    pulse::Check check;
+    double medianUs = -1, p99Us = -1;
+    int error = 0;
+};
 
-double Seconds(std::int64_t ns)
+Result Stream(int block, int seconds, long signalFrames)
 {
-    return ns * 1e-9;
-}
-
-// The peer: the same PCM read with snd_pcm_readi in blocks of kBlock frames.
-double DirectReadSeconds(long* frames)
-{
-    snd_pcm_t* pcm;
-    *frames = 0;
-    if (snd_pcm_open(&pcm, "default", SND_PCM_STREAM_CAPTURE, 0) < 0)
-        return -1;
-    snd_pcm_set_params(pcm, SND_PCM_FORMAT_S16_LE, SND_PCM_ACCESS_RW_INTERLEAVED, kChannels, kRate, 1, 1000000);
-    std::vector<std::int16_t> buf(kBlock * kChannels);
-    std::int64_t t0 = NowNs();
-    while (*frames < kFrames) {
-        snd_pcm_sframes_t got = snd_pcm_readi(pcm, buf.data(), kBlock);
-        if (got < 0 && snd_pcm_recover(pcm, static_cast<int>(got), 1) < 0)
-            break;
-        if (got > 0)
-            *frames += got;
-    }
-    double s = Seconds(NowNs() - t0);
-    snd_pcm_close(pcm);
-    return s;
-}
-
-}  // namespace
-
-int main()
-{
-    AlsaFilePcm pcm(kFrames * kChannels, FileSample);
+    const int blocks = seconds * kRate / block;
+    g_done.assign(blocks + 8, 0);
+    g_doneCount = 0;
     tamblo::waveInSetDoneHook(OnDone);
-
     CTamblo rec;
-    std::vector<double> left(kBlock), right(kBlock);
+    // The host's work is only to keep the blocks; they are checked afterwards.
+    std::vector<double> left(static_cast<size_t>(blocks + 1) * block), right(left.size());
     std::vector<std::int64_t> handled;
-    handled.reserve(kBlocks);
-    long delivered = 0, wrong = 0;
-    long long workerNs = -1;
+    handled.reserve(blocks);
     CTambloWindow window([&](UINT message, WPARAM index, LPARAM) -> LRESULT {
         if (message != UM_BLOCK_READY)
             return 0;
+        size_t at = handled.size() * static_cast<size_t>(block);
         handled.push_back(NowNs());
-        rec.GetBuffer(static_cast<int>(index), left.data(), right.data());
-        for (int i = 0; i < kBlock; ++i, ++delivered) {
-            wrong += left[i] != FileSample(2 * delivered) / 32768.0;
-            wrong += right[i] != FileSample(2 * delivered + 1) / 32768.0;
-        }
-        wrong += static_cast<int>(index) != static_cast<int>((handled.size() - 1) % 2);
-        // The two buffers still with the device end the file: keep the rest.
-        if (static_cast<int>(handled.size()) < kBlocks - 1)
-            rec.AddBuffer();
-        if (static_cast<int>(handled.size()) == kBlocks)
-            workerNs = ThreadCpuNs("tamblo-worker");
+        if (at + block <= left.size())
+            rec.GetBuffer(static_cast<int>(index), &left[at], &right[at]);
+        rec.AddBuffer();
         return 0;
     });
-
-    std::int64_t t0 = NowNs();
-    rec.Prepare(window.GetHwnd(), kBlock, kChannels, 16, kRate);
+    Result r;
+    rec.Prepare(window.GetHwnd(), block, kChannels, 16, kRate);
     rec.Start();
-    while (static_cast<int>(handled.size()) < kBlocks && window.Pump(5000) > 0) {
+    // The clock starts with the first block: a null sink nobody recorded
+    // from may take over a second to deliver it.
+    while (handled.empty() && window.Pump(5000) > 0) {
     }
-    double wall = Seconds(NowNs() - t0);
-    wchar_t text[256];
-    int error = rec.GetLastError(text, 256);
+    double cpu0 = ProcessCpuSeconds();
+    std::int64_t t0 = NowNs();
+    while (static_cast<int>(handled.size()) < blocks && window.Pump(5000) > 0) {
+    }
+    r.wallSeconds = (NowNs() - t0) * 1e-9;
+    r.cpuSeconds = ProcessCpuSeconds() - cpu0;
+    r.audioSeconds = (static_cast<double>(handled.size()) - 1) * block / kRate;
+    r.error = rec.GetLastError(nullptr, 0);
     rec.Stop();
-
+    tamblo::waveInSetDoneHook(nullptr);
+    r.frames = static_cast<long>(std::min(handled.size() * static_cast<size_t>(block), left.size()));
+    std::vector<std::int16_t> all;
+    for (long i = 0; i < r.frames; ++i) {
+        all.push_back(static_cast<std::int16_t>(std::lround(left[i] * 32768.0)));
+        all.push_back(static_cast<std::int16_t>(std::lround(right[i] * 32768.0)));
+    }
+    r.check = pulse::Verify(all, kChannels, signalFrames);
     std::vector<double> latency;
     int pairs = std::min(static_cast<int>(handled.size()), g_doneCount.load());
     for (int k = 0; k < pairs; ++k)
         latency.push_back((handled[k] - g_done[k]) * 1e-3);
     std::sort(latency.begin(), latency.end());
-    double median = latency.empty() ? -1 : latency[latency.size() / 2];
-    double worst = latency.empty() ? -1 : latency.back();
+    if (!latency.empty()) {
+        r.medianUs = latency[latency.size() / 2];
+        r.p99Us = latency[latency.size() * 99 / 100];
+    }
+    return r;
+}
 
-    long peerFrames = 0;
-    double peer = DirectReadSeconds(&peerFrames);
+// arecord recording the same source with the same period and buffer, at
+// the same time as the kit (so both meet the same load on a shared machine).
+class Arecord {
+public:
+    Arecord(int block, int seconds) : m_seconds(seconds)
+    {
+        std::vector<std::string> args = {"/usr/bin/arecord", "-q", "-D", "default", "-f", "S16_LE", "-r",
+                                         std::to_string(kRate), "-c", std::to_string(kChannels), "-t", "raw",
+                                         "--period-size=" + std::to_string(block),
+                                         "--buffer-size=" + std::to_string(2 * kRate),
+                                         "-d", std::to_string(seconds), "/dev/null"};
+        std::vector<char*> argv;
+        for (std::string& a : args)
+            argv.push_back(&a[0]);
+        argv.push_back(nullptr);
+        if (posix_spawn(&m_pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
+            m_pid = 0;
+    }
 
-    std::printf("capture stream: %d blocks of %d frames, %d ch, %d frames/s (%.0f s of audio)\n", kBlocks, kBlock,
-                kChannels, kRate, kFrames / double(kRate));
-    std::printf("  frames delivered  %ld of %ld in the file, %ld wrong or out of order, device error %d\n",
-                delivered, kFrames, wrong, error);
-    std::printf("  worker CPU        %.2f ms in all, %.4f %% of the audio's duration (target < 1 %%)\n",
-                workerNs * 1e-6, workerNs * 1e-9 / (kFrames / double(kRate)) * 100.0);
-    std::printf("  completion->handler  median %.1f us, max %.1f us over %d blocks (target median < 1000 us)\n",
-                median, worst, pairs);
-    std::printf("  wall time         %.3f s through Tamblo; %.3f s for the same PCM by snd_pcm_readi (%ld frames), "
-                "ratio %.2f\n",
-                wall, peer, peerFrames, peer > 0 ? wall / peer : 0.0);
-    bool ok = delivered == kFrames && wrong == 0 && error == 0;
-    std::printf("  %s\n", ok ? "every frame exactly once, in order" : "FRAMES LOST, WRONG OR OUT OF ORDER");
+    // Its CPU time per second of audio, once it has ended; -1 when it failed.
+    double CpuPerAudioSecond()
+    {
+        if (m_pid <= 0)
+            return -1;
+        int status = 0;
+        rusage u{};
+        wait4(m_pid, &status, 0, &u);
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+            return -1;
+        double cpu = u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) * 1e-6;
+        return cpu / m_seconds;
+    }
+
+private:
+    pid_t m_pid = 0;
+    int m_seconds;
+};
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const int seconds = argc > 1 ? std::max(2, std::atoi(argv[1])) : 10;
+    char tmpl[] = "/tmp/tamblo-bench-XXXXXX";
+    if (!mkdtemp(tmpl))
+        return 1;
+    std::string base = tmpl;
+    setenv("TAMBLO_PULSE_DIR", base.c_str(), 1);
+    setenv("TAMBLO_PULSE_SCRIPT", TAMBLO_PULSE_SCRIPT, 1);
+    bool ok = true;
+    {
+        pulse::PrivateServer server("server");
+        if (!server.Up()) {
+            std::printf("capture stream: skipped, %s\n", pulse::Missing(server.Dir()).c_str());
+            rmdir(tmpl);
+            return 0;
+        }
+        pulse::Use(server.Dir(), kRate, kChannels);
+        const int signalSeconds = 2 * (seconds + 5) + 10;  // both block sizes
+        pulse::Player player(server.Dir(), kRate, kChannels, signalSeconds);
+        std::printf("capture stream: %d s of %d frames/s stereo per block size, from PulseAudio's null-sink monitor\n",
+                    seconds, kRate);
+        for (int block : {960, 4800}) {
+            Arecord arecord(block, seconds + 1);
+            Result r = Stream(block, seconds, static_cast<long>(kRate) * signalSeconds);
+            double peer = arecord.CpuPerAudioSecond();
+            double kit = r.audioSeconds > 0 ? r.cpuSeconds / r.audioSeconds : -1;
+            std::printf("  blocks of %d frames (%d ms)\n", block, block * 1000 / kRate);
+            std::printf("    frames delivered  %ld, %.3f s of audio in %.3f s of wall clock; %ld breaks (%ld frames "
+                        "skipped), %ld frames not the signal, %ld frames of leading silence, device error %d\n",
+                        r.frames, r.audioSeconds, r.wallSeconds, r.check.breaks, r.check.skipped, r.check.unknown,
+                        r.check.silence, r.error);
+            std::printf("    process CPU       %.2f ms per audio second; arecord -D default %.2f ms; ratio %.2f "
+                        "(target <= 1.2)\n",
+                        kit * 1e3, peer * 1e3, peer > 0 ? kit / peer : 0.0);
+            std::printf("    completion->handler  median %.1f us, p99 %.1f us (targets 200 us, 1000 us)\n", r.medianUs,
+                        r.p99Us);
+            ok = ok && r.check.breaks == 0 && r.check.unknown == 0 && r.error == 0;
+        }
+    }
+    rmdir(tmpl);
+    std::printf("  %s\n", ok ? "every frame exact, in order" : "FRAMES LOST, WRONG OR OUT OF ORDER");
     return ok ? 0 : 1;
 }

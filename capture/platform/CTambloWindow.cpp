@@ -164,7 +164,9 @@ int CTambloWindow::GetFd() const
 
 int CTambloWindow::Pump(int timeoutMs)
 {
-    return m_pCore->Pump(timeoutMs);
+    // Held here: a handler may destroy this window, and the core with it.
+    std::shared_ptr<TambloWindowCore> core = m_pCore;
+    return core->Pump(timeoutMs);
 }
 
 namespace tamblo {

@@ -1,25 +1,27 @@
-// Wave-input device: fills caller buffers with 16-bit PCM frames and reports
-// each returned buffer to a thread's message queue.
+// The wave-input device: fills the worker's buffers with 16-bit PCM frames,
+// in the order they were queued, and reports each returned buffer to the
+// worker's thread.
 //
-// Two implementations keep this contract: TambloWaveInAlsa.cpp (the library)
-// and a scripted device for tests. Every function may be called from any
-// thread; calls on one handle must not overlap with waveInClose on it.
-// waveInStart, waveInReset and waveInClose return WAVERR_TIMEDOUT, having done
-// nothing, when the device is held up in a read for over a second (an input
-// that stalls).
+// One machinery serves every sound system: a device thread that owns a
+// backend (TambloBackend.h) and alone calls it, a queue of buffers, commands
+// handed to that thread with a time-out, and the rules for a failing device.
+// No lock is held while the backend runs, so a backend call that blocks (a
+// frozen sound server) holds up only the device thread; whoever waits for it
+// gives up after a time-out, and an abandoned device closes its backend and
+// frees itself on its own thread once the call returns.
 #pragma once
 
 #include "platform/TambloThread.h"
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 namespace tamblo {
 
 typedef int MMRESULT;  // 0 on success, else an error code for waveInGetErrorText
 
-// Codes of the device itself; ALSA's own errors are passed on as their
-// (negative) ALSA error numbers.
+// Codes of the device itself; a backend's own errors are negative errno values.
 enum : MMRESULT {
     MMSYSERR_NOERROR = 0,
     MMSYSERR_INVALHANDLE = 1,  // no open device
@@ -30,12 +32,12 @@ enum : MMRESULT {
     WAVERR_STILLQUEUED = 6,    // the buffer (or a buffer) is still with the device
     WAVERR_UNPREPARED = 7,     // the buffer was not prepared
     WAVERR_TIMEDOUT = 8,       // the device did not close, or take a command, in time
+    WAVERR_STOPPED = 9,        // a blocking recording was stopped before it was complete
 };
 
-constexpr UINT WAVE_MAPPER = 0xFFFFFFFFu;  // the default input device
 constexpr std::uint16_t WAVE_FORMAT_PCM = 1;
 
-// Notifications posted to the thread given to waveInOpen (wParam, lParam 0).
+// Notifications posted to the worker's thread (wParam, lParam 0).
 constexpr UINT MM_WIM_OPEN = 0x3BE;
 constexpr UINT MM_WIM_CLOSE = 0x3BF;
 constexpr UINT MM_WIM_DATA = 0x3C0;
@@ -59,53 +61,65 @@ struct WAVEHDR {
     std::uint32_t dwFlags;
 };
 
-struct WaveInDevice;
-typedef WaveInDevice* HWAVEIN;
+struct DeviceCore;
 
-// Opens device WAVE_MAPPER (the ALSA PCM "default") for capture in `format`,
-// stopped. On success stores the handle, posts MM_WIM_OPEN to `notify` and
-// returns 0; later posts one MM_WIM_DATA per returned buffer and MM_WIM_CLOSE
-// after waveInClose. Frames lost to overruns are added to *lostFrames (may be
-// null), which is not touched after waveInClose has returned. On failure
-// stores null and posts nothing.
-MMRESULT waveInOpen(HWAVEIN* phwi, UINT deviceId, const WAVEFORMATEX* format, ThreadId notify,
-                    std::atomic<int>* lostFrames);
+class WaveIn {
+public:
+    // How long Start and Reset wait for the device thread.
+    static constexpr int kCommandWaitMs = 1000;
 
-// Marks a buffer prepared; preparing a prepared buffer succeeds and changes nothing.
-MMRESULT waveInPrepareHeader(HWAVEIN hwi, WAVEHDR* hdr);
+    // A device whose thread reports to `notify`; nothing is open yet.
+    // Null when no thread could be started.
+    static std::unique_ptr<WaveIn> Create(ThreadId notify);
+    // Abandons the device (see Abandon).
+    ~WaveIn();
+    WaveIn(const WaveIn&) = delete;
+    WaveIn& operator=(const WaveIn&) = delete;
 
-// Appends a prepared buffer to the device's queue. Buffers are filled and
-// returned strictly in queue order; one of length 0 is returned in its turn.
-// WAVERR_STILLQUEUED when it is already queued.
-MMRESULT waveInAddBuffer(HWAVEIN hwi, WAVEHDR* hdr);
+    // Opens the default input in `format`, stopped, for buffers of `block`
+    // frames, and posts MM_WIM_OPEN. Waits as long as the backend takes,
+    // unless Abandon is called meanwhile (then WAVERR_TIMEDOUT).
+    MMRESULT Open(const WAVEFORMATEX& format, unsigned long block);
 
-// Capture begins; queued buffers fill. While no buffer is queued the device
-// keeps at least one second of frames; an overrun is recovered and counted.
-// Starting a running device changes nothing.
-//
-// When capture fails (the device vanished, a read failed and could not be
-// recovered) the device returns every queued buffer at once, in queue order,
-// each holding what it got (dwBytesRecorded below dwBufferLength), and from
-// then on refuses waveInAddBuffer and waveInStart with the failure's code.
-// Reset, unprepare and close work as before.
-MMRESULT waveInStart(HWAVEIN hwi);
+    MMRESULT PrepareHeader(WAVEHDR* hdr);
+    // Appends a prepared buffer to the queue; it comes back (MM_WIM_DATA) in
+    // its turn, one of length 0 at once. WAVERR_STILLQUEUED when queued already.
+    MMRESULT AddBuffer(WAVEHDR* hdr);
+    // WAVERR_STILLQUEUED while the device holds the buffer.
+    MMRESULT UnprepareHeader(WAVEHDR* hdr);
 
-// Capture stops and every queued buffer is returned before this returns,
-// in queue order, each with MM_WIM_DATA (the one being filled holds what it
-// got so far). Capture resumes only at the next waveInStart.
-MMRESULT waveInReset(HWAVEIN hwi);
+    // Capture begins; queued buffers fill. While no buffer is queued the
+    // backend keeps what it can. Starting a running device changes nothing.
+    // When capture fails, every queued buffer comes back at once holding what
+    // it got (dwBytesRecorded below dwBufferLength), and AddBuffer and Start
+    // refuse with the failure's code from then on.
+    MMRESULT Start();
+    // Capture stops; every queued buffer comes back before this returns, the
+    // one being filled with what it got so far.
+    MMRESULT Reset();
+    // Closes the device: MM_WIM_CLOSE follows at once, and the backend is
+    // closed on the device thread. WAVERR_STILLQUEUED while a buffer is queued.
+    MMRESULT Close();
+    // From any thread, at any time: the device lets go of every buffer at
+    // once without returning it, posts nothing more, and every wait on it
+    // ends (WAVERR_TIMEDOUT; after Close, MMSYSERR_INVALHANDLE). Its thread closes the backend when its current
+    // call returns, and ends. Nothing else may be called afterwards.
+    void Abandon();
 
-// Clears the prepared mark; WAVERR_STILLQUEUED while the device holds the buffer.
-MMRESULT waveInUnprepareHeader(HWAVEIN hwi, WAVEHDR* hdr);
+    // Frames the backend knows were lost since the open.
+    int GetLostFrames() const;
+    // The failure that ended capture, or 0.
+    MMRESULT GetFailure() const;
 
-// Closes the device, which then posts MM_WIM_CLOSE; the handle is invalid
-// afterwards. WAVERR_STILLQUEUED (and nothing closed) while a buffer is queued.
-MMRESULT waveInClose(HWAVEIN hwi);
+private:
+    explicit WaveIn(std::shared_ptr<DeviceCore> core);
+    std::shared_ptr<DeviceCore> m_core;
+};
 
 // Text of an error code, cut to size characters and terminated.
 void waveInGetErrorText(MMRESULT code, wchar_t* text, int size);
 
-// For measurement tools: called on the device's thread with the steady-clock
+// For measurement tools: called on the device thread with the steady-clock
 // time (ns) at which each buffer was completed, just before its MM_WIM_DATA.
 typedef void (*WaveInDoneHook)(const WAVEHDR* hdr, std::int64_t doneNs);
 void waveInSetDoneHook(WaveInDoneHook hook);

@@ -14,6 +14,7 @@ const char* waveInOwnErrorText(MMRESULT code)
     case WAVERR_STILLQUEUED: return "A buffer is still queued with the device";
     case WAVERR_UNPREPARED: return "The buffer was not prepared";
     case WAVERR_TIMEDOUT: return "The device did not respond in time";
+    case WAVERR_STOPPED: return "The recording was stopped before it was complete";
     default: return nullptr;
     }
 }

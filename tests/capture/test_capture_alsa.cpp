@@ -1,10 +1,15 @@
 // The real ALSA path: "default" is a file PCM whose infile holds known samples.
 #include "AlsaFilePcm.h"
+#include "LiveThreads.h"
 #include "StreamHost.h"
+
+#include <dirent.h>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -22,6 +27,17 @@ double Converted(long n)
 }
 
 constexpr long kFileSamples = 400000;
+
+int OpenFds()
+{
+    int n = 0;
+    if (DIR* d = opendir("/proc/self/fd")) {
+        while (readdir(d))
+            ++n;
+        closedir(d);
+    }
+    return n;
+}
 constexpr double kUntouched = 1234.5;
 
 }  // namespace
@@ -108,6 +124,87 @@ TEST(AlsaStream, HandlerThatKeepsBuffersGetsTwoBlocks)
         ASSERT_EQ(host.left[i], Converted(static_cast<long>(i)));
     rec.Stop();  // the device closed by itself: nothing to wait for
     EXPECT_EQ(rec.GetLastError(nullptr, 0), 0);
+}
+
+// A second Prepare without Stop stops the first capture: nothing of it is
+// announced any more (the new one has not started), and no thread or
+// descriptor of it is left, started or not.
+TEST(AlsaLifetime, PrepareAgainStopsTheEarlierCapture)
+{
+    const int fds = OpenFds();
+    {
+        CTamblo rec;
+        StreamHost host(rec, 100, 1);
+        rec.Prepare(host.window.GetHwnd(), 100, 1, 16, 8000);
+        rec.Start();
+        host.PumpUntil(2);
+        size_t blocks = host.indices.size();
+        rec.Prepare(host.window.GetHwnd(), 100, 1, 16, 8000);
+        host.PumpUntil(blocks + 10, 300);
+        EXPECT_EQ(host.indices.size(), blocks) << "blocks announced that were never captured";
+        for (int i = 0; i < 4; ++i)
+            rec.Prepare(host.window.GetHwnd(), 100, 1, 16, 8000);
+    }
+    EXPECT_EQ(ThreadsLeft("tamblo-worker", 0), 0);
+    EXPECT_EQ(ThreadsLeft("tamblo-device", 0), 0);
+    EXPECT_EQ(OpenFds(), fds);
+}
+
+// Deleting the recorder inside its own handler neither stalls the window's
+// thread nor leaves the capture running.
+TEST(AlsaLifetime, RecorderDeletedInsideItsHandler)
+{
+    auto rec = std::make_unique<CTamblo>();
+    long handlerMs = -1;
+    CTambloWindow window([&](UINT message, WPARAM index, LPARAM) -> LRESULT {
+        if (message == UM_BLOCK_READY && rec) {
+            double x[100];
+            rec->GetBuffer(static_cast<int>(index), x, nullptr);
+            auto t0 = std::chrono::steady_clock::now();
+            rec.reset();
+            handlerMs = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                              std::chrono::steady_clock::now() - t0).count());
+        }
+        return 0;
+    });
+    rec->Prepare(window.GetHwnd(), 100, 1, 16, 8000);
+    rec->Start();
+    while (rec && window.Pump(1000) > 0) {
+    }
+    ASSERT_FALSE(rec);
+    EXPECT_LT(handlerMs, 1000);
+    EXPECT_EQ(window.Pump(200), 0);
+    EXPECT_EQ(ThreadsLeft("tamblo-worker", 0), 0);
+}
+
+// A window deleted inside its own handler, on its own thread, after the
+// host's GetBuffer and Stop, while the worker still waits in its send
+// (AddressSanitizer sees any use after the free; the race is narrow, so
+// the scene is played many times).
+TEST(AlsaLifetime, WindowDeletedInsideItsHandler)
+{
+    for (int round = 0; round < 100; ++round) {
+        CTamblo rec;
+        std::unique_ptr<CTambloWindow> window;
+        window = std::make_unique<CTambloWindow>([&](UINT message, WPARAM index, LPARAM) -> LRESULT {
+            if (message == UM_BLOCK_READY) {
+                double x[100];
+                rec.GetBuffer(static_cast<int>(index), x, nullptr);
+                rec.Stop();
+                window.reset();
+            }
+            return 0;
+        });
+        rec.Prepare(window->GetHwnd(), 100, 1, 16, 8000);
+        rec.Start();
+        CTambloWindow* w = window.get();
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (window && std::chrono::steady_clock::now() < deadline)
+            w->Pump(100);
+        ASSERT_FALSE(window) << "round " << round;
+        rec.Stop();
+    }
+    EXPECT_EQ(ThreadsLeft("tamblo-worker", 0), 0);
 }
 
 int main(int argc, char** argv)

@@ -1,5 +1,6 @@
 // The thread, event and window layer the recorder stands on.
 #include "platform/TambloEvent.h"
+#include "platform/TambloLossClock.h"
 #include "platform/TambloThread.h"
 #include "platform/TambloWindow.h"
 
@@ -9,6 +10,7 @@
 
 #include <poll.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 #include <vector>
@@ -105,4 +107,76 @@ TEST(Window, DestroyedWindowReleasesItsSendersAndItsHandle)
     sender.join();
     EXPECT_EQ(result, 0);
     EXPECT_EQ(SendMessage(hWnd, 1, 0, 0), 0);  // a stale handle names nothing
+}
+
+namespace {
+
+// A device at `rate` frames/s whose clock runs `ppm` slow or fast, read in
+// 20 ms steps; its buffer keeps the newest `buffer` frames.
+struct SimulatedDevice {
+    double rate;
+    double ppm = 0;
+    long buffer = 96000;
+    double made = 0;   // frames the device's clock has made
+    long read = 0;     // frames handed out
+    long dropped = 0;  // frames the buffer could not keep
+
+    long Waiting() const { return static_cast<long>(made) - read - dropped; }
+    void Advance(double seconds)
+    {
+        made += seconds * rate * (1 + ppm * 1e-6);
+        long over = Waiting() - buffer;
+        if (over > 0)
+            dropped += over;
+    }
+};
+
+long RunClock(SimulatedDevice& dev, double seconds, double lateAt = -1, double lateFor = 0, bool delayOnly = false)
+{
+    tamblo::LossClock clock(static_cast<unsigned>(dev.rate));
+    long lost = 0;
+    double t = 1000;
+    bool late = false;
+    for (double end = t + seconds; t < end; t += 0.02) {
+        if (lateAt >= 0 && !late && t >= 1000 + lateAt) {
+            late = true;
+            if (delayOnly) {
+                // The server is late: nothing arrives, then all of it.
+                t += lateFor;
+                long n = dev.Waiting();
+                dev.read += n;
+                lost += clock.Update(n, 0, t - lateFor);
+                dev.Advance(lateFor);
+                continue;
+            }
+            t += lateFor;
+            dev.Advance(lateFor);
+        }
+        dev.Advance(0.02);
+        long n = std::min<long>(dev.Waiting(), static_cast<long>(dev.rate * 0.02) * 4);
+        dev.read += n;
+        lost += clock.Update(n, dev.Waiting(), t);
+    }
+    return lost;
+}
+
+}  // namespace
+
+TEST(LossClock, CountsOnlyFramesReallyLost)
+{
+    SimulatedDevice steady{48000};
+    EXPECT_EQ(RunClock(steady, 60), 0);
+
+    SimulatedDevice slowClock{48000, -200};  // drifts against the system's clock
+    EXPECT_EQ(RunClock(slowClock, 1200), 0);
+    SimulatedDevice fastClock{48000, 200};
+    EXPECT_EQ(RunClock(fastClock, 1200), 0);
+
+    SimulatedDevice lateHost{48000};  // 5 s late with 2 s of buffer: 3 s lost
+    long lost = RunClock(lateHost, 20, 5, 5);
+    EXPECT_GT(lateHost.dropped, 0);
+    EXPECT_NEAR(lost, lateHost.dropped, 48000 / 50);
+
+    SimulatedDevice lateServer{48000};  // the frames come 0.4 s late, none lost
+    EXPECT_EQ(RunClock(lateServer, 20, 5, 0.4, true), 0);
 }

@@ -1,14 +1,17 @@
 // The recorder over the scripted device: what ALSA cannot be made to do on
 // demand (refusals, a close that never comes, slow returns, overruns).
 #include "LiveThreads.h"
-#include "ScriptedWaveIn.h"
+#include "ScriptedBackend.h"
 #include "StreamHost.h"
 
 #include "platform/TambloWaveIn.h"
 
 #include <gtest/gtest.h>
 
+
 #include <atomic>
+#include <chrono>
+#include <future>
 #include <cwchar>
 #include <thread>
 #include <vector>
@@ -26,16 +29,26 @@ class Scripted : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        SetDeviceScript(script);
+        UseScriptedBackend(script);
+        // Devices close on their own threads: let the earlier tests' finish.
+        ThreadsLeft("tamblo-worker", 0);
+        ThreadsLeft("tamblo-device", 0);
         before = GetDeviceCounters();
-        workers = LiveThreads("tamblo-worker");  // earlier tests may leave stuck ones
+        workers = LiveThreads("tamblo-worker");
     }
-    void Use(const DeviceScript& s) { SetDeviceScript(s); }
+    void Use(const DeviceScript& s) { UseScriptedBackend(s); }
     int OpensSince() { return GetDeviceCounters().opens - before.opens; }
+    // Devices still open, after up to 2 s for their threads to close them.
     int StillOpen()
     {
-        DeviceCounters now = GetDeviceCounters();
-        return (now.opens - before.opens) - (now.closes - before.closes);
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        for (;;) {
+            DeviceCounters now = GetDeviceCounters();
+            int open = (now.opens - before.opens) - (now.closes - before.closes);
+            if (open <= 0 || std::chrono::steady_clock::now() > deadline)
+                return open;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
     }
 
     DeviceScript script;
@@ -95,74 +108,9 @@ TEST_F(Scripted, RefusedOpenLeavesRecAtOnce)
     EXPECT_EQ(x, std::vector<double>(100, kUntouched));
 }
 
-TEST_F(Scripted, RefusedResetKeepsTheStreamRunning)
-{
-    script.resetResult = -5;
-    script.fillMs = 10;
-    Use(script);
-    CTamblo rec;
-    StreamHost host(rec, 100, 1);
-    host.giveBack = 6;
-    rec.Prepare(host.window.GetHwnd(), 100, 1, 16, 8000);
-    rec.Start();
-    host.PumpUntil(2);
-    rec.Stop();
-    EXPECT_EQ(rec.GetLastError(nullptr, 0), -5);
-    host.PumpUntil(100, 300);  // the stream goes on until the handler keeps its buffers
-    EXPECT_EQ(host.indices.size(), 7u);
-    EXPECT_EQ(StillOpen(), 0);
-}
-
-TEST_F(Scripted, RefusedUnprepareStillReleasesRec)
-{
-    script.unprepareResult = -16;
-    Use(script);
-    CTamblo rec;
-    std::vector<double> x(20000, kUntouched);
-    rec.Rec(x.data(), 20000, 8000);
-    EXPECT_EQ(rec.GetLastError(nullptr, 0), -16);
-    for (int i = 0; i < 20000; ++i)
-        ASSERT_EQ(x[i], Converted(i));
-    EXPECT_EQ(StillOpen(), 1);  // the device stays open, as it refused
-}
-
-TEST_F(Scripted, CloseThatNeverComesTimesOut)
-{
-    script.closeNeverComes = true;
-    Use(script);
-    CTamblo rec;
-    std::vector<double> x(100, kUntouched);
-    rec.Rec(x.data(), 100, 8000);
-    EXPECT_EQ(rec.GetLastError(nullptr, 0), tamblo::WAVERR_TIMEDOUT);
-    for (int i = 0; i < 100; ++i)
-        ASSERT_EQ(x[i], Converted(i));
-}
-
-TEST_F(Scripted, RecorderDestroyedWhileTheDeviceRefusesToStopSendsNothingMore)
-{
-    script.resetResult = -5;
-    script.fillMs = 10;
-    Use(script);
-    int blocks = 0;
-    CTambloWindow window([&](UINT message, WPARAM, LPARAM) -> LRESULT {
-        blocks += message == UM_BLOCK_READY;
-        return 0;  // keeps the buffers: the host is going away
-    });
-    {
-        CTamblo rec;
-        rec.Prepare(window.GetHwnd(), 100, 1, 16, 8000);
-        rec.Start();
-    }
-    while (window.Pump(300) > 0) {
-    }
-    EXPECT_EQ(blocks, 0);
-    EXPECT_EQ(StillOpen(), 0);
-    EXPECT_EQ(ThreadsLeft("tamblo-worker", workers), 0);
-}
-
 TEST_F(Scripted, SlowReturnsStopDropsTheBlocksInFlight)
 {
-    script.fillMs = 20;
+    script.readMs = 20;
     Use(script);
     CTamblo rec;
     StreamHost host(rec, 80, 2);
@@ -180,33 +128,31 @@ TEST_F(Scripted, SlowReturnsStopDropsTheBlocksInFlight)
     EXPECT_EQ(StillOpen(), 0);
 }
 
-TEST_F(Scripted, StopFromAnotherThreadEndsABlockingRecording)
+// A Stop from another thread cuts a healthy Rec short: Rec says so, stores
+// only frames the device captured, and leaves the rest untouched.
+TEST_F(Scripted, StopFromAnotherThreadCutsRecShort)
 {
-    script.fillMs = 30;
+    script.readMs = 30;
     Use(script);
     CTamblo rec;
     const int n = 800 * 100;  // a hundred blocks of 100 ms, 3 s at the script's pace
     std::vector<double> x(n, kUntouched);
-    std::atomic<bool> returned{false};
     std::thread stopper([&] {
-        while (!returned) {  // until the recording is under way
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            rec.Stop();
-        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the recording is under way
+        rec.Stop();
     });
     rec.Rec(x.data(), n, 800);
-    returned = true;
     stopper.join();
-    // Whole blocks from the start are stored, the rest is untouched. The two
-    // blocks in flight at Stop come back unfilled: they hold what their
-    // buffers held before.
-    int stored = 0;
-    while (stored < n && x[stored] != kUntouched)
-        ++stored;
-    EXPECT_EQ(stored % 800, 0);
+    wchar_t text[64];
+    EXPECT_EQ(rec.GetLastError(text, 64), tamblo::WAVERR_STOPPED);
+    EXPECT_STREQ(text, L"The recording was stopped before it was complete");
+    const int stored = rec.GetRecordedFrames();
+    EXPECT_GT(stored, 0);
     EXPECT_LT(stored, n);
-    for (int i = 0; i < stored - 1600; ++i)
-        ASSERT_EQ(x[i], Converted(i));
+    for (int i = 0; i < stored; ++i)
+        ASSERT_EQ(x[i], Converted(i)) << "frame " << i;
+    for (int i = stored; i < n; ++i)
+        ASSERT_EQ(x[i], kUntouched) << "frame " << i << " was never captured";
     EXPECT_EQ(StillOpen(), 0);
 }
 
@@ -232,14 +178,15 @@ TEST_F(Scripted, StopInsideTheHandlerReturnsAtOnce)
 
 TEST_F(Scripted, DeviceFailingMidRecordingEndsRecWithItsError)
 {
-    script.failAfter = 2;
+    script.failAfter = 16000;
     Use(script);
     CTamblo rec;
     std::vector<double> l(40000, kUntouched), r(40000, kUntouched);  // five blocks of a second
     rec.Rec(l.data(), r.data(), 40000, 8000);
     wchar_t text[64];
     EXPECT_EQ(rec.GetLastError(text, 64), -19);
-    EXPECT_STREQ(text, L"scripted device error");
+    EXPECT_STREQ(text, L"No such device");
+    EXPECT_EQ(rec.GetRecordedFrames(), 16000);
     for (int i = 0; i < 16000; ++i) {
         ASSERT_EQ(l[i], Converted(2L * i)) << i;
         ASSERT_EQ(r[i], Converted(2L * i + 1)) << i;
@@ -255,8 +202,8 @@ TEST_F(Scripted, DeviceFailingMidRecordingEndsRecWithItsError)
 
 TEST_F(Scripted, DeviceFailingMidStreamEndsTheStream)
 {
-    script.failAfter = 3;
-    script.fillMs = 5;
+    script.failAfter = 300;
+    script.readMs = 5;
     Use(script);
     CTamblo rec;
     StreamHost host(rec, 100, 1);
@@ -278,18 +225,18 @@ TEST_F(Scripted, DeviceFailingMidStreamEndsTheStream)
 
 TEST_F(Scripted, OverrunsAreCounted)
 {
-    script.lostPerBuffer = 10;
+    script.lostPerRead = 10;
     Use(script);
     CTamblo rec;
     EXPECT_EQ(rec.GetDroppedFrames(), 0);
     std::vector<double> x(20000);
-    rec.Rec(x.data(), 20000, 8000);  // three blocks
+    rec.Rec(x.data(), 20000, 8000);  // three blocks of 8000 frames, one read each
     EXPECT_EQ(rec.GetDroppedFrames(), 30);
 }
 
 TEST_F(Scripted, DestroyingARunningStreamStopsAndWaits)
 {
-    script.fillMs = 5;
+    script.readMs = 5;
     Use(script);
     {
         CTamblo rec;
@@ -332,4 +279,94 @@ TEST_F(Scripted, StressPrepareStartStopAndRec)
         ASSERT_EQ(x[39], Converted(39));
     }
     EXPECT_EQ(StillOpen(), 0);
+}
+
+namespace {
+
+long MsSince(std::chrono::steady_clock::time_point t0)
+{
+    return static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count());
+}
+
+// Thaws the devices at the end of a test, whatever happened.
+struct Thaw {
+    ~Thaw() { FreezeDevices(false); }
+};
+
+}  // namespace
+
+// A device that stops answering (a frozen sound server): Stop, the
+// destructor and a Stop from another thread give up in their time.
+TEST_F(Scripted, FrozenDeviceStopGivesUpInTime)
+{
+    script.readMs = 200;  // the device holds a buffer when Stop comes
+    Use(script);
+    Thaw thaw;
+    CTamblo rec;
+    StreamHost host(rec, 100, 1);
+    rec.Prepare(host.window.GetHwnd(), 100, 1, 16, 8000);
+    rec.Start();
+    host.PumpUntil(2);
+    FreezeDevices(true);
+    auto t0 = std::chrono::steady_clock::now();
+    rec.Stop();
+    EXPECT_LT(MsSince(t0), 3000);
+    EXPECT_EQ(rec.GetLastError(nullptr, 0), tamblo::WAVERR_TIMEDOUT);
+    size_t blocks = host.indices.size();
+    EXPECT_EQ(host.window.Pump(100), 0);  // nothing after a Stop, even one that gave up
+    EXPECT_EQ(host.indices.size(), blocks);
+    EXPECT_EQ(ThreadsLeft("tamblo-worker", workers), 0);
+    FreezeDevices(false);
+    EXPECT_EQ(ThreadsLeft("tamblo-device", 0), 0);  // the device finished on its own thread
+    EXPECT_EQ(StillOpen(), 0);
+}
+
+TEST_F(Scripted, FrozenDeviceDestructorAndStartGiveUpInTime)
+{
+    Thaw thaw;
+    CTambloWindow window([](UINT, WPARAM, LPARAM) -> LRESULT { return 0; });
+    auto t0 = std::chrono::steady_clock::now();
+    {
+        CTamblo rec;
+        rec.Prepare(window.GetHwnd(), 100, 1, 16, 8000);
+        FreezeDevices(true);
+        rec.Start();
+        EXPECT_EQ(rec.GetLastError(nullptr, 0), tamblo::WAVERR_TIMEDOUT);
+    }
+    EXPECT_LT(MsSince(t0), 5000);  // Start's second, then the destructor's
+    FreezeDevices(false);
+    EXPECT_EQ(ThreadsLeft("tamblo-device", 0), 0);
+    EXPECT_EQ(StillOpen(), 0);
+}
+
+TEST_F(Scripted, StopFromAnotherThreadReleasesRecOnAFrozenDevice)
+{
+    Thaw thaw;
+    for (bool beforeOpen : {false, true}) {
+        SCOPED_TRACE(beforeOpen ? "frozen before the open" : "frozen while recording");
+        script.readMs = 100;
+        Use(script);
+        CTamblo rec;
+        std::vector<double> x(80000, kUntouched);
+        if (beforeOpen)
+            FreezeDevices(true);
+        auto recording = std::async(std::launch::async, [&] { rec.Rec(x.data(), 80000, 8000); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        FreezeDevices(true);
+        auto t0 = std::chrono::steady_clock::now();
+        rec.Stop();
+        ASSERT_EQ(recording.wait_for(std::chrono::seconds(4)), std::future_status::ready);
+        EXPECT_LT(MsSince(t0), 3500);
+        int code = rec.GetLastError(nullptr, 0);
+        EXPECT_TRUE(code == tamblo::WAVERR_STOPPED || code == tamblo::WAVERR_TIMEDOUT) << code;
+        int stored = rec.GetRecordedFrames();
+        for (int i = 0; i < stored; ++i)
+            ASSERT_EQ(x[i], Converted(i));
+        for (int i = stored; i < 80000; ++i)
+            ASSERT_EQ(x[i], kUntouched);
+        FreezeDevices(false);
+    }
+    EXPECT_EQ(ThreadsLeft("tamblo-device", 0), 0);
+    EXPECT_LE(ThreadsLeft("tamblo-worker", workers), 0);
 }

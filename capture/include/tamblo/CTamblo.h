@@ -40,9 +40,15 @@ public:
     char* GetVersion(int compact);
     // 0 when the last Rec, Prepare, Start or Stop met no error; else its code,
     // with its text copied into text (cut to size characters, terminated).
+    // A Rec that ends before it has every frame gives the device's error, or
+    // 9 when a Stop cut it short (8 when the device did not respond either).
     int GetLastError(wchar_t* text, int size);
-    // Frames lost to overruns during the current or last capture.
+    // Frames lost during the current or last capture, as far as the device
+    // lets them be seen.
     int GetDroppedFrames();
+    // Frames the last Rec stored, from the start of its destinations; the
+    // rest of them is untouched.
+    int GetRecordedFrames();
 
 private:
     bool Prepare(int length, short channels, short bits, int sampleRate, int mode);
@@ -63,6 +69,7 @@ private:
 
     std::mutex m_lock;  // m_pThread, m_pRaw and the last error, across threads
     int m_nRawSamples;
+    std::atomic<int> m_nRecordedFrames;
     int m_nLastError;
     wchar_t m_szLastError[256];
 };
