@@ -1,13 +1,13 @@
 #include <tamblo/CTamblo.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cwchar>
+
 #include "CTambloMsg.h"
 #include "platform/TambloWaveIn.h"
 #include "platform/TambloWindow.h"
 #include "tamblo_version.h"
-
-#include <algorithm>
-#include <chrono>
-#include <cwchar>
 
 using namespace tamblo;
 
@@ -28,8 +28,7 @@ constexpr int kStopWaitMs = 3000;
 
 // The format's limits: 16-bit PCM, one or two channels, a positive rate, and
 // a block that fits a worker buffer.
-bool validFormat(short channels, short bits, int sampleRate)
-{
+bool validFormat(short channels, short bits, int sampleRate) {
     return bits == 16 && (channels == 1 || channels == 2) && sampleRate > 0;
 }
 
@@ -41,57 +40,55 @@ struct Blocks {
 
 // A blocking recording works in blocks of one second; two buffers are always
 // queued, so there are never fewer than two blocks.
-Blocks blockArithmetic(int frames, int rate)
-{
+Blocks blockArithmetic(int frames, int rate) {
     int q = frames / rate;
     int r = frames % rate;
-    if (q == 0)
-        return {2, {frames, 0}, 0};
-    if (q == 1)
-        return {2, {rate, frames - rate}, frames - rate};
+    if (q == 0) return {2, {frames, 0}, 0};
+    if (q == 1) return {2, {rate, frames - rate}, frames - rate};
     return {q + (r > 0 ? 1 : 0), {rate, rate}, r > 0 ? r : rate};
 }
 
 }  // namespace
 
 CTamblo::CTamblo()
-    : m_pRaw(nullptr), m_hWnd(nullptr), m_bPrepared(0), m_bEcho(1), m_evDone(std::make_shared<Event>()),
-      m_pLeft(nullptr), m_pRight(nullptr), m_nRawSamples(0), m_nRecordedFrames(0), m_nLastError(0), m_szLastError{}
-{
-}
+    : m_pRaw(nullptr),
+      m_hWnd(nullptr),
+      m_bPrepared(0),
+      m_bEcho(1),
+      m_evDone(std::make_shared<Event>()),
+      m_pLeft(nullptr),
+      m_pRight(nullptr),
+      m_nRawSamples(0),
+      m_nRecordedFrames(0),
+      m_nLastError(0),
+      m_szLastError{} {}
 
-CTamblo::~CTamblo()
-{
+CTamblo::~CTamblo() {
     // Inside the window's handler the worker waits for this very call to
     // return: it is told to stop, and closes by itself afterwards.
     StopWorker(CurrentWorker());
     delete[] m_pRaw;
 }
 
-std::shared_ptr<CTambloMsg> CTamblo::CurrentWorker()
-{
+std::shared_ptr<CTambloMsg> CTamblo::CurrentWorker() {
     std::lock_guard<std::mutex> lock(m_lock);
     return m_pThread;
 }
 
-void CTamblo::SetLastError(int code)
-{
+void CTamblo::SetLastError(int code) {
     wchar_t text[256] = L"";
-    if (code != 0)
-        waveInGetErrorText(code, text, 256);
+    if (code != 0) waveInGetErrorText(code, text, 256);
     std::lock_guard<std::mutex> lock(m_lock);
     m_nLastError = code;
     std::wcscpy(m_szLastError, text);
 }
 
-int CTamblo::GetLastError(wchar_t* text, int size)
-{
+int CTamblo::GetLastError(wchar_t* text, int size) {
     // A stream whose device failed says so before the host's Stop does.
     std::shared_ptr<CTambloMsg> worker = CurrentWorker();
     int pending = worker && worker->m_nMode == 0 ? worker->PeekError() : 0;
     wchar_t pendingText[256] = L"";
-    if (pending != 0)
-        waveInGetErrorText(pending, pendingText, 256);
+    if (pending != 0) waveInGetErrorText(pending, pendingText, 256);
     std::lock_guard<std::mutex> lock(m_lock);
     if (m_nLastError == 0 && pending != 0) {
         m_nLastError = pending;
@@ -105,19 +102,14 @@ int CTamblo::GetLastError(wchar_t* text, int size)
     return m_nLastError;
 }
 
-int CTamblo::GetDroppedFrames()
-{
+int CTamblo::GetDroppedFrames() {
     std::shared_ptr<CTambloMsg> worker = CurrentWorker();
     return worker ? worker->GetLostFrames() : 0;
 }
 
-int CTamblo::GetRecordedFrames()
-{
-    return m_nRecordedFrames;
-}
+int CTamblo::GetRecordedFrames() { return m_nRecordedFrames; }
 
-void CTamblo::Prepare(HWND hWnd, int length, short channels, short bits, int sampleRate)
-{
+void CTamblo::Prepare(HWND hWnd, int length, short channels, short bits, int sampleRate) {
     if (!validFormat(channels, bits, sampleRate) || length < 0 ||
         static_cast<long>(length) * channels * 2 > kBufferBytes) {
         SetLastError(MMSYSERR_INVALPARAM);
@@ -130,11 +122,10 @@ void CTamblo::Prepare(HWND hWnd, int length, short channels, short bits, int sam
     Prepare(length, channels, bits, sampleRate, 0);
 }
 
-void CTamblo::Rec(double* left, double* right, int length, short channels, short bits, int sampleRate)
-{
+void CTamblo::Rec(double* left, double* right, int length, short channels, short bits, int sampleRate) {
     m_nRecordedFrames = 0;
-    if (!validFormat(channels, bits, sampleRate) || length < 0 || (length > 0 && !left) ||
-        (right && channels != 2) || static_cast<long>(sampleRate) * channels * 2 > kBufferBytes) {
+    if (!validFormat(channels, bits, sampleRate) || length < 0 || (length > 0 && !left) || (right && channels != 2) ||
+        static_cast<long>(sampleRate) * channels * 2 > kBufferBytes) {
         SetLastError(MMSYSERR_INVALPARAM);
         return;
     }
@@ -155,58 +146,43 @@ void CTamblo::Rec(double* left, double* right, int length, short channels, short
     }
     // The event is the recorder's; a late signal from an earlier worker is
     // told apart by this worker's own state.
-    while (worker->IsLive())
-        m_evDone->Wait(-1);
+    while (worker->IsLive()) m_evDone->Wait(-1);
     int recorded = worker->GetRecorded();
     m_nRecordedFrames = recorded;
     int error = worker->PeekError();  // the device failed, or a Stop gave up on it
-    if (error == 0 && recorded < length)
-        error = WAVERR_STOPPED;
-    if (error != 0)
-        SetLastError(error);
+    if (error == 0 && recorded < length) error = WAVERR_STOPPED;
+    if (error != 0) SetLastError(error);
 }
 
-void CTamblo::Rec(double* left, double* right, int length, int sampleRate)
-{
+void CTamblo::Rec(double* left, double* right, int length, int sampleRate) {
     Rec(left, right, length, 2, 16, sampleRate);
 }
 
-void CTamblo::Rec(double* samples, int length, int sampleRate)
-{
-    Rec(samples, nullptr, length, 1, 16, sampleRate);
-}
+void CTamblo::Rec(double* samples, int length, int sampleRate) { Rec(samples, nullptr, length, 1, 16, sampleRate); }
 
-void CTamblo::Start()
-{
+void CTamblo::Start() {
     std::shared_ptr<CTambloMsg> worker = CurrentWorker();
-    if (!worker || !worker->IsLive())
-        return;
+    if (!worker || !worker->IsLive()) return;
     SetLastError(worker->StartDevice());
 }
 
-void CTamblo::Stop()
-{
-    if (!m_bPrepared)
-        return;
+void CTamblo::Stop() {
+    if (!m_bPrepared) return;
     SetLastError(0);
     int r = StopWorker(CurrentWorker());
-    if (r != 0)
-        SetLastError(r);
+    if (r != 0) SetLastError(r);
 }
 
 // Stops a worker and waits up to kStopWaitMs for it to close. A stream's
 // device failure is reported here once; a blocking recording's is Rec's.
-int CTamblo::StopWorker(const std::shared_ptr<CTambloMsg>& worker)
-{
-    if (!worker)
-        return 0;
+int CTamblo::StopWorker(const std::shared_ptr<CTambloMsg>& worker) {
+    if (!worker) return 0;
     bool stream = worker->m_nMode == 0;
     if (worker->IsLive()) {
         auto t0 = std::chrono::steady_clock::now();
         MMRESULT r = worker->RequestStop();
         if (r != 0) {
-            if (stream)
-                worker->TakeError();  // told here, once
+            if (stream) worker->TakeError();  // told here, once
             return r;
         }
         HWND hWnd = worker->m_hWnd;
@@ -214,55 +190,37 @@ int CTamblo::StopWorker(const std::shared_ptr<CTambloMsg>& worker)
             return 0;  // the worker waits for this handler; it closes once the handler returns
         auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0);
         int left = std::max(0, kStopWaitMs - static_cast<int>(spent.count()));
-        if (!worker->WaitClosed(left, stream && IsWindowThread(hWnd)))
-            return WAVERR_TIMEDOUT;
+        if (!worker->WaitClosed(left, stream && IsWindowThread(hWnd))) return WAVERR_TIMEDOUT;
     }
     return stream ? worker->TakeError() : 0;
 }
 
-void CTamblo::AddBuffer()
-{
+void CTamblo::AddBuffer() {
     std::shared_ptr<CTambloMsg> worker = CurrentWorker();
-    if (worker && worker->IsLive())
-        worker->QueueBuffer();
+    if (worker && worker->IsLive()) worker->QueueBuffer();
 }
 
-void CTamblo::GetBuffer(int index, double* left, double* right)
-{
-    if ((index != 0 && index != 1) || !left)
-        return;
+void CTamblo::GetBuffer(int index, double* left, double* right) {
+    if ((index != 0 && index != 1) || !left) return;
     std::shared_ptr<CTambloMsg> worker = CurrentWorker();
-    if (!worker || !worker->IsLive())
-        return;
+    if (!worker || !worker->IsLive()) return;
     std::lock_guard<std::mutex> lock(m_lock);
     int ch = worker->CopyBuffer(index, m_pRaw, m_nRawSamples);
-    if (ch == 0)
-        return;
+    if (ch == 0) return;
     int n = worker->m_nLength[index];
     for (int i = 0; i < n; ++i) {
         left[i] = m_pRaw[i * ch] * (1.0 / 32768.0);
-        if (right && ch > 1)
-            right[i] = m_pRaw[i * ch + 1] * (1.0 / 32768.0);
+        if (right && ch > 1) right[i] = m_pRaw[i * ch + 1] * (1.0 / 32768.0);
     }
 }
 
-void CTamblo::EchoOn()
-{
-    m_bEcho = 1;
-}
+void CTamblo::EchoOn() { m_bEcho = 1; }
 
-void CTamblo::EchoOff()
-{
-    m_bEcho = 0;
-}
+void CTamblo::EchoOff() { m_bEcho = 0; }
 
-char* CTamblo::GetVersion(int compact)
-{
-    return compact ? s_szVersionCompact : s_szVersion;
-}
+char* CTamblo::GetVersion(int compact) { return compact ? s_szVersionCompact : s_szVersion; }
 
-bool CTamblo::Prepare(int length, short channels, short bits, int sampleRate, int mode)
-{
+bool CTamblo::Prepare(int length, short channels, short bits, int sampleRate, int mode) {
     auto worker = std::make_shared<CTambloMsg>();
     if (!worker->CreateThread("tamblo-worker")) {
         SetLastError(MMSYSERR_NOTHREAD);
@@ -307,8 +265,7 @@ bool CTamblo::Prepare(int length, short channels, short bits, int sampleRate, in
     return true;
 }
 
-int CTamblo::Open(short channels, short bits, int sampleRate)
-{
+int CTamblo::Open(short channels, short bits, int sampleRate) {
     // No lock is held meanwhile: a Stop from another thread may end the open.
     return CurrentWorker()->OpenDevice(channels, bits, sampleRate);
 }

@@ -5,14 +5,14 @@
 
 #include <tamblo/TambloTypes.h>
 
-#include "platform/TambloEvent.h"
-#include "platform/TambloThread.h"
-#include "platform/TambloWaveIn.h"
-
 #include <atomic>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+
+#include "platform/TambloEvent.h"
+#include "platform/TambloThread.h"
+#include "platform/TambloWaveIn.h"
 
 // Private thread messages; wParam and lParam are 0.
 constexpr UINT UM_WIM_OPEN = 18792;
@@ -65,7 +65,7 @@ public:
     std::atomic<int> m_bOpen;
     int m_nMode;
     HWND m_hWnd;
-    tamblo::Event m_evOpenClose;  // signalled when the device has opened and when it has closed
+    tamblo::Event m_evOpenClose;                  // signalled when the device has opened and when it has closed
     std::shared_ptr<tamblo::Event> m_pOwnerDone;  // the recorder's m_evDone (blocking)
     int m_nQueued;  // the counters and the fields below are guarded by m_lock once the thread runs
     int m_nDone;
@@ -98,8 +98,8 @@ private:
     std::condition_variable m_stateChanged;
     State m_state;
     bool m_bStopRequested;
-    bool m_bGaveUp;           // the device was abandoned: nothing more comes from it
+    bool m_bGaveUp;  // the device was abandoned: nothing more comes from it
     tamblo::MMRESULT m_nError;
     int m_nRecorded;
-    int m_nLost;              // the device's count, kept once it is gone
+    int m_nLost;  // the device's count, kept once it is gone
 };

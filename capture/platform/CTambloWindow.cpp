@@ -1,9 +1,6 @@
-#include <tamblo/CTambloWindow.h>
-
-#include "platform/TambloWindow.h"
-
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <tamblo/CTambloWindow.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,6 +11,8 @@
 #include <mutex>
 #include <thread>
 #include <unordered_map>
+
+#include "platform/TambloWindow.h"
 
 namespace {
 
@@ -31,7 +30,7 @@ struct TambloWindowCore {
     std::function<LRESULT(UINT, WPARAM, LPARAM)> proc;
     std::thread::id owner;
     std::uintptr_t id = 0;
-    int fd = -1;  // eventfd in semaphore mode: its count is the number of waiting sends
+    int fd = -1;    // eventfd in semaphore mode: its count is the number of waiting sends
     int depth = 0;  // handler calls in progress, touched only on the owner thread
 
     std::mutex mutex;
@@ -39,8 +38,7 @@ struct TambloWindowCore {
     std::deque<std::shared_ptr<PendingSend>> queue;
     bool destroyed = false;
 
-    LRESULT Call(UINT m, WPARAM w, LPARAM l)
-    {
+    LRESULT Call(UINT m, WPARAM w, LPARAM l) {
         ++depth;
         LRESULT r = proc ? proc(m, w, l) : 0;
         --depth;
@@ -60,14 +58,12 @@ struct WindowRegistry {
     std::uintptr_t next = 1;
 };
 
-WindowRegistry& registry()
-{
+WindowRegistry& registry() {
     static WindowRegistry* r = new WindowRegistry;
     return *r;
 }
 
-std::shared_ptr<TambloWindowCore> find(HWND hWnd)
-{
+std::shared_ptr<TambloWindowCore> find(HWND hWnd) {
     WindowRegistry& r = registry();
     std::lock_guard<std::mutex> lock(r.mutex);
     auto it = r.windows.find(reinterpret_cast<std::uintptr_t>(hWnd));
@@ -76,31 +72,27 @@ std::shared_ptr<TambloWindowCore> find(HWND hWnd)
 
 }  // namespace
 
-int TambloWindowCore::Pump(int timeoutMs)
-{
-    if (std::this_thread::get_id() != owner)
-        return 0;
+int TambloWindowCore::Pump(int timeoutMs) {
+    if (std::this_thread::get_id() != owner) return 0;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         int wait = -1;
         if (timeoutMs >= 0) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
             wait = left.count() > 0 ? static_cast<int>(left.count()) : 0;
         }
         pollfd p{fd, POLLIN, 0};
         int r = poll(&p, 1, wait);
-        if (r > 0)
-            break;
-        if (r == 0 || errno != EINTR)
-            return 0;
+        if (r > 0) break;
+        if (r == 0 || errno != EINTR) return 0;
     }
     int handled = 0;
     for (;;) {
         std::shared_ptr<PendingSend> send;
         {
             std::lock_guard<std::mutex> lock(mutex);
-            if (queue.empty() || destroyed)
-                break;
+            if (queue.empty() || destroyed) break;
             send = queue.front();
             queue.pop_front();
             std::uint64_t one;
@@ -121,8 +113,7 @@ int TambloWindowCore::Pump(int timeoutMs)
 }
 
 CTambloWindow::CTambloWindow(std::function<LRESULT(UINT, WPARAM, LPARAM)> proc)
-    : m_pCore(std::make_shared<TambloWindowCore>())
-{
+    : m_pCore(std::make_shared<TambloWindowCore>()) {
     m_pCore->proc = std::move(proc);
     m_pCore->owner = std::this_thread::get_id();
     m_pCore->fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK | EFD_SEMAPHORE);
@@ -132,8 +123,7 @@ CTambloWindow::CTambloWindow(std::function<LRESULT(UINT, WPARAM, LPARAM)> proc)
     r.windows[m_pCore->id] = m_pCore;
 }
 
-CTambloWindow::~CTambloWindow()
-{
+CTambloWindow::~CTambloWindow() {
     {
         WindowRegistry& r = registry();
         std::lock_guard<std::mutex> lock(r.mutex);
@@ -142,28 +132,19 @@ CTambloWindow::~CTambloWindow()
     {
         std::lock_guard<std::mutex> lock(m_pCore->mutex);
         m_pCore->destroyed = true;
-        for (auto& send : m_pCore->queue)
-            send->done = true;
+        for (auto& send : m_pCore->queue) send->done = true;
         m_pCore->queue.clear();
-        if (m_pCore->fd >= 0)
-            close(m_pCore->fd);
+        if (m_pCore->fd >= 0) close(m_pCore->fd);
         m_pCore->fd = -1;
     }
     m_pCore->cond.notify_all();
 }
 
-HWND CTambloWindow::GetHwnd() const
-{
-    return reinterpret_cast<HWND>(m_pCore->id);
-}
+HWND CTambloWindow::GetHwnd() const { return reinterpret_cast<HWND>(m_pCore->id); }
 
-int CTambloWindow::GetFd() const
-{
-    return m_pCore->fd;
-}
+int CTambloWindow::GetFd() const { return m_pCore->fd; }
 
-int CTambloWindow::Pump(int timeoutMs)
-{
+int CTambloWindow::Pump(int timeoutMs) {
     // Held here: a handler may destroy this window, and the core with it.
     std::shared_ptr<TambloWindowCore> core = m_pCore;
     return core->Pump(timeoutMs);
@@ -171,20 +152,16 @@ int CTambloWindow::Pump(int timeoutMs)
 
 namespace tamblo {
 
-LRESULT SendMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam)
-{
+LRESULT SendMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
     std::shared_ptr<TambloWindowCore> core = find(hWnd);
-    if (!core)
-        return 0;
-    if (std::this_thread::get_id() == core->owner)
-        return core->Call(message, wParam, lParam);
+    if (!core) return 0;
+    if (std::this_thread::get_id() == core->owner) return core->Call(message, wParam, lParam);
     auto send = std::make_shared<PendingSend>();
     send->message = message;
     send->wParam = wParam;
     send->lParam = lParam;
     std::unique_lock<std::mutex> lock(core->mutex);
-    if (core->destroyed)
-        return 0;
+    if (core->destroyed) return 0;
     core->queue.push_back(send);
     std::uint64_t one = 1;
     if (write(core->fd, &one, sizeof one) < 0) {
@@ -194,20 +171,17 @@ LRESULT SendMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam)
     return send->result;
 }
 
-bool IsWindowThread(HWND hWnd)
-{
+bool IsWindowThread(HWND hWnd) {
     std::shared_ptr<TambloWindowCore> core = find(hWnd);
     return core && core->owner == std::this_thread::get_id();
 }
 
-bool InWindowHandler(HWND hWnd)
-{
+bool InWindowHandler(HWND hWnd) {
     std::shared_ptr<TambloWindowCore> core = find(hWnd);
     return core && core->owner == std::this_thread::get_id() && core->depth > 0;
 }
 
-int PumpWindow(HWND hWnd, int timeoutMs)
-{
+int PumpWindow(HWND hWnd, int timeoutMs) {
     std::shared_ptr<TambloWindowCore> core = find(hWnd);
     return core ? core->Pump(timeoutMs) : 0;
 }

@@ -4,21 +4,18 @@
 
 namespace tamblo {
 
-void Event::Set()
-{
+void Event::Set() {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_bSignalled = true;
     m_cond.notify_one();
 }
 
-void Event::Reset()
-{
+void Event::Reset() {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_bSignalled = false;
 }
 
-bool Event::Wait(int timeoutMs)
-{
+bool Event::Wait(int timeoutMs) {
     std::unique_lock<std::mutex> lock(m_mutex);
     if (timeoutMs < 0)
         m_cond.wait(lock, [this] { return m_bSignalled; });

@@ -20,8 +20,7 @@ public:
 
     // After a read of `got` frames with `waiting` more ready, at `now`
     // seconds; returns the frames found lost.
-    long Update(long got, long waiting, double now)
-    {
+    long Update(long got, long waiting, double now) {
         m_delivered += got;
         if (!m_started) {
             m_started = true;
@@ -50,16 +49,14 @@ public:
             return 0;
         }
         m_suspectMin = std::min(m_suspectMin, deficit);
-        if (now - m_suspectSince < 0.5)
-            return 0;
+        if (now - m_suspectSince < 0.5) return 0;
         long lost = static_cast<long>(m_suspectMin);
         m_base -= lost;
         m_suspect = false;
         return lost;
     }
 
-    static double Now()
-    {
+    static double Now() {
         return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
     }
 

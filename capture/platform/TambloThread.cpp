@@ -35,8 +35,7 @@ struct Registry {
     ThreadId next = 1;
 };
 
-Registry& registry()
-{
+Registry& registry() {
     static Registry* r = new Registry;
     return *r;
 }
@@ -45,15 +44,13 @@ Registry& registry()
 
 Thread::Thread() : m_pQueue(std::make_shared<MessageQueue>()) {}
 
-Thread::~Thread()
-{
+Thread::~Thread() {
     Registry& r = registry();
     std::lock_guard<std::mutex> lock(r.mutex);
     r.queues.erase(m_nThreadId);
 }
 
-bool Thread::CreateThread(const char* name)
-{
+bool Thread::CreateThread(const char* name) {
     {
         Registry& r = registry();
         std::lock_guard<std::mutex> lock(r.mutex);
@@ -74,21 +71,18 @@ bool Thread::CreateThread(const char* name)
     return true;
 }
 
-void Thread::ResumeThread()
-{
+void Thread::ResumeThread() {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_bResumed = true;
     m_cond.notify_all();
 }
 
-bool Thread::HasEnded()
-{
+bool Thread::HasEnded() {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_bEnded;
 }
 
-bool Thread::WaitEnded(int timeoutMs)
-{
+bool Thread::WaitEnded(int timeoutMs) {
     std::unique_lock<std::mutex> lock(m_mutex);
     if (timeoutMs < 0) {
         m_cond.wait(lock, [this] { return m_bEnded; });
@@ -97,20 +91,17 @@ bool Thread::WaitEnded(int timeoutMs)
     return m_cond.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return m_bEnded; });
 }
 
-int Thread::GetExitCode()
-{
+int Thread::GetExitCode() {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_nExitCode;
 }
 
-void Thread::EndThread(int exitCode)
-{
+void Thread::EndThread(int exitCode) {
     m_bEnd = true;
     m_nExitCode = exitCode;
 }
 
-void Thread::Run(std::shared_ptr<Thread> self)
-{
+void Thread::Run(std::shared_ptr<Thread> self) {
     (void)self;  // held, not used: the object lives as long as its thread
     {
         std::unique_lock<std::mutex> lock(m_mutex);
@@ -126,8 +117,7 @@ void Thread::Run(std::shared_ptr<Thread> self)
                 m_pQueue->messages.pop_front();
             }
             auto it = m_table.find(msg.message);
-            if (it != m_table.end())
-                it->second(msg.wParam, msg.lParam);
+            if (it != m_table.end()) it->second(msg.wParam, msg.lParam);
         }
     }
     int code = ExitInstance();
@@ -150,22 +140,18 @@ void Thread::Run(std::shared_ptr<Thread> self)
     // `self` goes last: this may destroy the object on its own thread.
 }
 
-bool PostThreadMessage(ThreadId id, UINT message, WPARAM wParam, LPARAM lParam)
-{
+bool PostThreadMessage(ThreadId id, UINT message, WPARAM wParam, LPARAM lParam) {
     std::shared_ptr<MessageQueue> queue;
     {
         Registry& r = registry();
         std::lock_guard<std::mutex> lock(r.mutex);
         auto it = r.queues.find(id);
-        if (it == r.queues.end())
-            return false;
+        if (it == r.queues.end()) return false;
         queue = it->second.lock();
     }
-    if (!queue)
-        return false;
+    if (!queue) return false;
     std::lock_guard<std::mutex> lock(queue->mutex);
-    if (queue->closed)
-        return false;
+    if (queue->closed) return false;
     queue->messages.push_back({message, wParam, lParam});
     queue->cond.notify_one();
     return true;

@@ -47,8 +47,7 @@ protected:
     // Adds `handler` to the message table for `message`; messages without an
     // entry are discarded. Call before CreateThread.
     template <class T>
-    void MapMessage(UINT message, void (T::*handler)(WPARAM, LPARAM))
-    {
+    void MapMessage(UINT message, void (T::*handler)(WPARAM, LPARAM)) {
         T* self = static_cast<T*>(this);
         m_table[message] = [self, handler](WPARAM w, LPARAM l) { (self->*handler)(w, l); };
     }

@@ -1,8 +1,5 @@
 #include "platform/TambloWaveIn.h"
 
-#include "platform/TambloBackend.h"
-#include "platform/TambloWaveInText.h"
-
 #include <poll.h>
 #include <pthread.h>
 #include <sys/eventfd.h>
@@ -18,16 +15,18 @@
 #include <thread>
 #include <vector>
 
+#include "platform/TambloBackend.h"
+#include "platform/TambloWaveInText.h"
+
 namespace tamblo {
 
 namespace {
 
 std::atomic<WaveInDoneHook> g_doneHook{nullptr};
 
-std::int64_t nowNs()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch()).count();
+std::int64_t nowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 // Bytes read from the backend at a time, at least; a buffer may fill in
@@ -70,17 +69,13 @@ struct DeviceCore {
     std::unique_ptr<Backend> backend;
     std::vector<char> scratch;
 
-    ~DeviceCore()
-    {
-        if (wakeFd >= 0)
-            close(wakeFd);
+    ~DeviceCore() {
+        if (wakeFd >= 0) close(wakeFd);
     }
 
     // Called with the lock held.
-    void Wake()
-    {
-        if (wakePending)
-            return;
+    void Wake() {
+        if (wakePending) return;
         wakePending = true;
         std::uint64_t one = 1;
         if (write(wakeFd, &one, sizeof one) < 0) {
@@ -89,10 +84,8 @@ struct DeviceCore {
     }
 
     // Called with the lock held.
-    void DrainWake()
-    {
-        if (!wakePending)
-            return;
+    void DrainWake() {
+        if (!wakePending) return;
         wakePending = false;
         std::uint64_t n;
         if (read(wakeFd, &n, sizeof n) < 0) {
@@ -103,8 +96,7 @@ struct DeviceCore {
     // Hands a command to the device thread and waits up to waitMs (-1: no
     // limit) for its result. A command not yet taken when the time runs out
     // is withdrawn; one under way finishes on the device thread, unheard.
-    MMRESULT Run(Command c, int waitMs)
-    {
+    MMRESULT Run(Command c, int waitMs) {
         std::unique_lock<std::mutex> lock(mutex);
         auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(waitMs, 0));
         auto waitFor = [&](auto ready) {
@@ -125,71 +117,61 @@ struct DeviceCore {
         pending = mine;
         Wake();
         bool answered = waitFor([&] { return ending || mine->done; });
-        if (mine->done)
-            return mine->result;
-        if (pending == mine)
-            pending.reset();
+        if (mine->done) return mine->result;
+        if (pending == mine) pending.reset();
         return answered && !abandoned ? MMSYSERR_INVALHANDLE : WAVERR_TIMEDOUT;  // closed meanwhile, or no answer
     }
 
     // Called with the lock held, on the device thread.
-    void Complete()
-    {
+    void Complete() {
         WAVEHDR* hdr = queue.front();
         queue.pop_front();
         hdr->dwBytesRecorded = filled;
         hdr->dwFlags = (hdr->dwFlags | WHDR_DONE) & ~WHDR_INQUEUE;
         filled = 0;
-        if (WaveInDoneHook hook = g_doneHook.load())
-            hook(hdr, nowNs());
+        if (WaveInDoneHook hook = g_doneHook.load()) hook(hdr, nowNs());
         PostThreadMessage(notify, MM_WIM_DATA, 0, 0);
     }
 
     // The backend's part of a command, without the lock.
-    int Execute(Command c, bool failedBefore)
-    {
+    int Execute(Command c, bool failedBefore) {
         switch (c) {
-        case kOpen:
-            backend = MakeBackend();
-            scratch.resize(std::max(kScratchBytes, block * format.nBlockAlign));
-            return backend->Open(format.nChannels, format.nSamplesPerSec, block);
-        case kStart:
-            return failedBefore ? 0 : backend->Start();
-        case kReset:
-            return failedBefore ? 0 : backend->Stop();
+            case kOpen:
+                backend = MakeBackend();
+                scratch.resize(std::max(kScratchBytes, block * format.nBlockAlign));
+                return backend->Open(format.nChannels, format.nSamplesPerSec, block);
+            case kStart:
+                return failedBefore ? 0 : backend->Start();
+            case kReset:
+                return failedBefore ? 0 : backend->Stop();
         }
         return 0;
     }
 
     // The device's part, with the lock held.
-    MMRESULT Finish(Command c, int r)
-    {
+    MMRESULT Finish(Command c, int r) {
         switch (c) {
-        case kOpen:
-            opened = r == 0;
-            if (opened)
-                PostThreadMessage(notify, MM_WIM_OPEN, 0, 0);
-            else
-                backend.reset();
-            return r;
-        case kStart:
-            if (failed)
-                return failure;
-            if (r == 0)
-                running = true;
-            return r;
-        case kReset:
-            // The buffers come back whatever the backend said.
-            running = false;
-            while (!queue.empty())
-                Complete();
-            return 0;
+            case kOpen:
+                opened = r == 0;
+                if (opened)
+                    PostThreadMessage(notify, MM_WIM_OPEN, 0, 0);
+                else
+                    backend.reset();
+                return r;
+            case kStart:
+                if (failed) return failure;
+                if (r == 0) running = true;
+                return r;
+            case kReset:
+                // The buffers come back whatever the backend said.
+                running = false;
+                while (!queue.empty()) Complete();
+                return 0;
         }
         return r;
     }
 
-    void Loop()
-    {
+    void Loop() {
         std::unique_lock<std::mutex> lock(mutex);
         while (!ending) {
             if (pending) {
@@ -221,18 +203,16 @@ struct DeviceCore {
                 Complete();
                 continue;
             }
-            unsigned long frames = std::min<unsigned long>(hdr->dwBufferLength - filled, scratch.size()) /
-                                   format.nBlockAlign;
+            unsigned long frames =
+                std::min<unsigned long>(hdr->dwBufferLength - filled, scratch.size()) / format.nBlockAlign;
             lock.unlock();
             long lostNow = 0;
             long got = backend->Read(scratch.data(), frames, &lostNow);
-            if (got == 0)
-                backend->Wait(wakeFd);
+            if (got == 0) backend->Wait(wakeFd);
             lock.lock();
             DrainWake();
             lost += static_cast<int>(lostNow);
-            if (ending)
-                break;
+            if (ending) break;
             // Only this thread takes buffers off the queue while the device
             // is alive, so the front is still the buffer read for.
             if (got > 0) {
@@ -248,13 +228,11 @@ struct DeviceCore {
     }
 };
 
-std::unique_ptr<WaveIn> WaveIn::Create(ThreadId notify)
-{
+std::unique_ptr<WaveIn> WaveIn::Create(ThreadId notify) {
     auto core = std::make_shared<DeviceCore>();
     core->notify = notify;
     core->wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (core->wakeFd < 0)
-        return nullptr;
+    if (core->wakeFd < 0) return nullptr;
     try {
         std::thread t([core] { core->Loop(); });
         pthread_setname_np(t.native_handle(), "tamblo-device");
@@ -267,84 +245,58 @@ std::unique_ptr<WaveIn> WaveIn::Create(ThreadId notify)
 
 WaveIn::WaveIn(std::shared_ptr<DeviceCore> core) : m_core(std::move(core)) {}
 
-WaveIn::~WaveIn()
-{
-    Abandon();
-}
+WaveIn::~WaveIn() { Abandon(); }
 
-MMRESULT WaveIn::Open(const WAVEFORMATEX& format, unsigned long block)
-{
+MMRESULT WaveIn::Open(const WAVEFORMATEX& format, unsigned long block) {
     if (format.wFormatTag != WAVE_FORMAT_PCM || format.wBitsPerSample != 16 || format.nChannels < 1 ||
         format.nChannels > 2 || format.nSamplesPerSec == 0 || format.nBlockAlign != format.nChannels * 2)
         return WAVERR_BADFORMAT;
     {
         std::lock_guard<std::mutex> lock(m_core->mutex);
-        if (m_core->opened || m_core->busy)
-            return MMSYSERR_INVALPARAM;
+        if (m_core->opened || m_core->busy) return MMSYSERR_INVALPARAM;
         m_core->format = format;
         m_core->block = block;
     }
     return m_core->Run(DeviceCore::kOpen, -1);
 }
 
-MMRESULT WaveIn::PrepareHeader(WAVEHDR* hdr)
-{
-    if (!hdr || !hdr->lpData)
-        return MMSYSERR_INVALPARAM;
+MMRESULT WaveIn::PrepareHeader(WAVEHDR* hdr) {
+    if (!hdr || !hdr->lpData) return MMSYSERR_INVALPARAM;
     std::lock_guard<std::mutex> lock(m_core->mutex);
     hdr->dwFlags |= WHDR_PREPARED;
     return 0;
 }
 
-MMRESULT WaveIn::AddBuffer(WAVEHDR* hdr)
-{
+MMRESULT WaveIn::AddBuffer(WAVEHDR* hdr) {
     std::lock_guard<std::mutex> lock(m_core->mutex);
-    if (!m_core->opened || m_core->ending)
-        return MMSYSERR_INVALHANDLE;
-    if (!hdr || hdr->dwBufferLength % m_core->format.nBlockAlign != 0)
-        return MMSYSERR_INVALPARAM;
-    if (m_core->failed)
-        return m_core->failure;
-    if (!(hdr->dwFlags & WHDR_PREPARED))
-        return WAVERR_UNPREPARED;
-    if (hdr->dwFlags & WHDR_INQUEUE)
-        return WAVERR_STILLQUEUED;
+    if (!m_core->opened || m_core->ending) return MMSYSERR_INVALHANDLE;
+    if (!hdr || hdr->dwBufferLength % m_core->format.nBlockAlign != 0) return MMSYSERR_INVALPARAM;
+    if (m_core->failed) return m_core->failure;
+    if (!(hdr->dwFlags & WHDR_PREPARED)) return WAVERR_UNPREPARED;
+    if (hdr->dwFlags & WHDR_INQUEUE) return WAVERR_STILLQUEUED;
     hdr->dwFlags = (hdr->dwFlags | WHDR_INQUEUE) & ~WHDR_DONE;
     hdr->dwBytesRecorded = 0;
     m_core->queue.push_back(hdr);
-    if (m_core->idle)
-        m_core->Wake();  // a thread reading for the buffer before needs no wake
+    if (m_core->idle) m_core->Wake();  // a thread reading for the buffer before needs no wake
     return 0;
 }
 
-MMRESULT WaveIn::UnprepareHeader(WAVEHDR* hdr)
-{
-    if (!hdr)
-        return MMSYSERR_INVALPARAM;
+MMRESULT WaveIn::UnprepareHeader(WAVEHDR* hdr) {
+    if (!hdr) return MMSYSERR_INVALPARAM;
     std::lock_guard<std::mutex> lock(m_core->mutex);
-    if (hdr->dwFlags & WHDR_INQUEUE)
-        return WAVERR_STILLQUEUED;
+    if (hdr->dwFlags & WHDR_INQUEUE) return WAVERR_STILLQUEUED;
     hdr->dwFlags &= ~WHDR_PREPARED;
     return 0;
 }
 
-MMRESULT WaveIn::Start()
-{
-    return m_core->Run(DeviceCore::kStart, kCommandWaitMs);
-}
+MMRESULT WaveIn::Start() { return m_core->Run(DeviceCore::kStart, kCommandWaitMs); }
 
-MMRESULT WaveIn::Reset()
-{
-    return m_core->Run(DeviceCore::kReset, kCommandWaitMs);
-}
+MMRESULT WaveIn::Reset() { return m_core->Run(DeviceCore::kReset, kCommandWaitMs); }
 
-MMRESULT WaveIn::Close()
-{
+MMRESULT WaveIn::Close() {
     std::lock_guard<std::mutex> lock(m_core->mutex);
-    if (!m_core->queue.empty())
-        return WAVERR_STILLQUEUED;
-    if (m_core->ending)
-        return MMSYSERR_INVALHANDLE;
+    if (!m_core->queue.empty()) return WAVERR_STILLQUEUED;
+    if (m_core->ending) return MMSYSERR_INVALHANDLE;
     ThreadId notify = m_core->notify;
     m_core->notify = 0;
     m_core->ending = true;
@@ -354,13 +306,10 @@ MMRESULT WaveIn::Close()
     return 0;
 }
 
-void WaveIn::Abandon()
-{
+void WaveIn::Abandon() {
     std::lock_guard<std::mutex> lock(m_core->mutex);
-    if (m_core->ending)
-        return;
-    for (WAVEHDR* hdr : m_core->queue)
-        hdr->dwFlags &= ~WHDR_INQUEUE;
+    if (m_core->ending) return;
+    for (WAVEHDR* hdr : m_core->queue) hdr->dwFlags &= ~WHDR_INQUEUE;
     m_core->queue.clear();
     m_core->notify = 0;
     m_core->ending = true;
@@ -370,29 +319,20 @@ void WaveIn::Abandon()
     m_core->cond.notify_all();
 }
 
-int WaveIn::GetLostFrames() const
-{
-    return m_core->lost.load();
-}
+int WaveIn::GetLostFrames() const { return m_core->lost.load(); }
 
-MMRESULT WaveIn::GetFailure() const
-{
+MMRESULT WaveIn::GetFailure() const {
     std::lock_guard<std::mutex> lock(m_core->mutex);
     return m_core->failed ? m_core->failure : 0;
 }
 
-void waveInGetErrorText(MMRESULT code, wchar_t* text, int size)
-{
+void waveInGetErrorText(MMRESULT code, wchar_t* text, int size) {
     const char* own = waveInOwnErrorText(code);
     char buf[256] = "";
-    if (!own)
-        own = code < 0 ? strerror_r(-code, buf, sizeof buf) : "Unknown device error";
+    if (!own) own = code < 0 ? strerror_r(-code, buf, sizeof buf) : "Unknown device error";
     copyErrorText(own, text, size);
 }
 
-void waveInSetDoneHook(WaveInDoneHook hook)
-{
-    g_doneHook.store(hook);
-}
+void waveInSetDoneHook(WaveInDoneHook hook) { g_doneHook.store(hook); }
 
 }  // namespace tamblo

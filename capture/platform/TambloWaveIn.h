@@ -11,11 +11,11 @@
 // frees itself on its own thread once the call returns.
 #pragma once
 
-#include "platform/TambloThread.h"
-
 #include <atomic>
 #include <cstdint>
 #include <memory>
+
+#include "platform/TambloThread.h"
 
 namespace tamblo {
 
@@ -27,12 +27,12 @@ enum : MMRESULT {
     MMSYSERR_INVALHANDLE = 1,  // no open device
     MMSYSERR_INVALPARAM = 2,   // a null pointer, or a buffer too large for the format
     MMSYSERR_NOMEM = 3,
-    MMSYSERR_NOTHREAD = 4,     // a thread could not be started
-    WAVERR_BADFORMAT = 5,      // not 16-bit PCM with 1 or 2 channels and a positive rate
-    WAVERR_STILLQUEUED = 6,    // the buffer (or a buffer) is still with the device
-    WAVERR_UNPREPARED = 7,     // the buffer was not prepared
-    WAVERR_TIMEDOUT = 8,       // the device did not close, or take a command, in time
-    WAVERR_STOPPED = 9,        // a blocking recording was stopped before it was complete
+    MMSYSERR_NOTHREAD = 4,   // a thread could not be started
+    WAVERR_BADFORMAT = 5,    // not 16-bit PCM with 1 or 2 channels and a positive rate
+    WAVERR_STILLQUEUED = 6,  // the buffer (or a buffer) is still with the device
+    WAVERR_UNPREPARED = 7,   // the buffer was not prepared
+    WAVERR_TIMEDOUT = 8,     // the device did not close, or take a command, in time
+    WAVERR_STOPPED = 9,      // a blocking recording was stopped before it was complete
 };
 
 constexpr std::uint16_t WAVE_FORMAT_PCM = 1;
@@ -55,9 +55,9 @@ struct WAVEFORMATEX {
 enum : std::uint32_t { WHDR_DONE = 1, WHDR_PREPARED = 2, WHDR_INQUEUE = 16 };
 
 struct WAVEHDR {
-    char* lpData;                 // caller's data area
-    std::uint32_t dwBufferLength; // bytes to fill, a multiple of nBlockAlign
-    std::uint32_t dwBytesRecorded;// bytes filled when returned
+    char* lpData;                   // caller's data area
+    std::uint32_t dwBufferLength;   // bytes to fill, a multiple of nBlockAlign
+    std::uint32_t dwBytesRecorded;  // bytes filled when returned
     std::uint32_t dwFlags;
 };
 

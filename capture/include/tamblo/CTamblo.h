@@ -9,7 +9,9 @@
 #include <mutex>
 
 class CTambloMsg;
-namespace tamblo { class Event; }
+namespace tamblo {
+class Event;
+}
 
 class TAMBLO_API CTamblo {
 public:
