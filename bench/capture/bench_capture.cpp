@@ -8,14 +8,9 @@
 // source at the same time.
 //
 //   bench_capture [seconds]   (default 10; the figure is 60)
-#include "PulseServer.h"
-
+#include <sys/resource.h>
 #include <tamblo/CTamblo.h>
 #include <tamblo/CTambloWindow.h>
-
-#include "platform/TambloWaveIn.h"
-
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <atomic>
@@ -25,19 +20,20 @@
 #include <string>
 #include <vector>
 
+#include "PulseServer.h"
+#include "platform/TambloWaveIn.h"
+
 namespace {
 
 constexpr int kRate = 48000;
 constexpr int kChannels = 2;
 
-std::int64_t NowNs()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch()).count();
+std::int64_t NowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
-double ProcessCpuSeconds()
-{
+double ProcessCpuSeconds() {
     rusage u{};
     getrusage(RUSAGE_SELF, &u);
     return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) * 1e-6;
@@ -46,11 +42,9 @@ double ProcessCpuSeconds()
 std::vector<std::int64_t> g_done;
 std::atomic<int> g_doneCount{0};
 
-void OnDone(const tamblo::WAVEHDR*, std::int64_t ns)
-{
+void OnDone(const tamblo::WAVEHDR*, std::int64_t ns) {
     int k = g_doneCount.fetch_add(1);
-    if (k < static_cast<int>(g_done.size()))
-        g_done[k] = ns;
+    if (k < static_cast<int>(g_done.size())) g_done[k] = ns;
 }
 
 struct Result {
@@ -61,8 +55,7 @@ struct Result {
     int error = 0;
 };
 
-Result Stream(int block, int seconds, long signalFrames)
-{
+Result Stream(int block, int seconds, long signalFrames) {
     const int blocks = seconds * kRate / block;
     g_done.assign(blocks + 8, 0);
     g_doneCount = 0;
@@ -73,12 +66,10 @@ Result Stream(int block, int seconds, long signalFrames)
     std::vector<std::int64_t> handled;
     handled.reserve(blocks);
     CTambloWindow window([&](UINT message, WPARAM index, LPARAM) -> LRESULT {
-        if (message != UM_BLOCK_READY)
-            return 0;
+        if (message != UM_BLOCK_READY) return 0;
         size_t at = handled.size() * static_cast<size_t>(block);
         handled.push_back(NowNs());
-        if (at + block <= left.size())
-            rec.GetBuffer(static_cast<int>(index), &left[at], &right[at]);
+        if (at + block <= left.size()) rec.GetBuffer(static_cast<int>(index), &left[at], &right[at]);
         rec.AddBuffer();
         return 0;
     });
@@ -108,8 +99,7 @@ Result Stream(int block, int seconds, long signalFrames)
     r.check = pulse::Verify(all, kChannels, signalFrames);
     std::vector<double> latency;
     int pairs = std::min(static_cast<int>(handled.size()), g_doneCount.load());
-    for (int k = 0; k < pairs; ++k)
-        latency.push_back((handled[k] - g_done[k]) * 1e-3);
+    for (int k = 0; k < pairs; ++k) latency.push_back((handled[k] - g_done[k]) * 1e-3);
     std::sort(latency.begin(), latency.end());
     if (!latency.empty()) {
         r.medianUs = latency[latency.size() / 2];
@@ -122,31 +112,37 @@ Result Stream(int block, int seconds, long signalFrames)
 // the same time as the kit (so both meet the same load on a shared machine).
 class Arecord {
 public:
-    Arecord(int block, int seconds) : m_seconds(seconds)
-    {
-        std::vector<std::string> args = {"/usr/bin/arecord", "-q", "-D", "default", "-f", "S16_LE", "-r",
-                                         std::to_string(kRate), "-c", std::to_string(kChannels), "-t", "raw",
+    Arecord(int block, int seconds) : m_seconds(seconds) {
+        std::vector<std::string> args = {"/usr/bin/arecord",
+                                         "-q",
+                                         "-D",
+                                         "default",
+                                         "-f",
+                                         "S16_LE",
+                                         "-r",
+                                         std::to_string(kRate),
+                                         "-c",
+                                         std::to_string(kChannels),
+                                         "-t",
+                                         "raw",
                                          "--period-size=" + std::to_string(block),
                                          "--buffer-size=" + std::to_string(2 * kRate),
-                                         "-d", std::to_string(seconds), "/dev/null"};
+                                         "-d",
+                                         std::to_string(seconds),
+                                         "/dev/null"};
         std::vector<char*> argv;
-        for (std::string& a : args)
-            argv.push_back(&a[0]);
+        for (std::string& a : args) argv.push_back(&a[0]);
         argv.push_back(nullptr);
-        if (posix_spawn(&m_pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
-            m_pid = 0;
+        if (posix_spawn(&m_pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) m_pid = 0;
     }
 
     // Its CPU time per second of audio, once it has ended; -1 when it failed.
-    double CpuPerAudioSecond()
-    {
-        if (m_pid <= 0)
-            return -1;
+    double CpuPerAudioSecond() {
+        if (m_pid <= 0) return -1;
         int status = 0;
         rusage u{};
         wait4(m_pid, &status, 0, &u);
-        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-            return -1;
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
         double cpu = u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) * 1e-6;
         return cpu / m_seconds;
     }
@@ -158,12 +154,10 @@ private:
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     const int seconds = argc > 1 ? std::max(2, std::atoi(argv[1])) : 10;
     char tmpl[] = "/tmp/tamblo-bench-XXXXXX";
-    if (!mkdtemp(tmpl))
-        return 1;
+    if (!mkdtemp(tmpl)) return 1;
     std::string base = tmpl;
     setenv("TAMBLO_PULSE_DIR", base.c_str(), 1);
     setenv("TAMBLO_PULSE_SCRIPT", TAMBLO_PULSE_SCRIPT, 1);
@@ -186,13 +180,15 @@ int main(int argc, char** argv)
             double peer = arecord.CpuPerAudioSecond();
             double kit = r.audioSeconds > 0 ? r.cpuSeconds / r.audioSeconds : -1;
             std::printf("  blocks of %d frames (%d ms)\n", block, block * 1000 / kRate);
-            std::printf("    frames delivered  %ld, %.3f s of audio in %.3f s of wall clock; %ld breaks (%ld frames "
-                        "skipped), %ld frames not the signal, %ld frames of leading silence, device error %d\n",
-                        r.frames, r.audioSeconds, r.wallSeconds, r.check.breaks, r.check.skipped, r.check.unknown,
-                        r.check.silence, r.error);
-            std::printf("    process CPU       %.2f ms per audio second; arecord -D default %.2f ms; ratio %.2f "
-                        "(target <= 1.2)\n",
-                        kit * 1e3, peer * 1e3, peer > 0 ? kit / peer : 0.0);
+            std::printf(
+                "    frames delivered  %ld, %.3f s of audio in %.3f s of wall clock; %ld breaks (%ld frames "
+                "skipped), %ld frames not the signal, %ld frames of leading silence, device error %d\n",
+                r.frames, r.audioSeconds, r.wallSeconds, r.check.breaks, r.check.skipped, r.check.unknown,
+                r.check.silence, r.error);
+            std::printf(
+                "    process CPU       %.2f ms per audio second; arecord -D default %.2f ms; ratio %.2f "
+                "(target <= 1.2)\n",
+                kit * 1e3, peer * 1e3, peer > 0 ? kit / peer : 0.0);
             std::printf("    completion->handler  median %.1f us, p99 %.1f us (targets 200 us, 1000 us)\n", r.medianUs,
                         r.p99Us);
             ok = ok && r.check.breaks == 0 && r.check.unknown == 0 && r.error == 0;

@@ -13,8 +13,7 @@
 class AlsaFilePcm {
 public:
     // `pcmBody` is the body of pcm.!default; "@INFILE@" in it names the raw file.
-    AlsaFilePcm(long samples, std::int16_t (*sample)(long), const std::string& pcmBody = kFilePcm)
-    {
+    AlsaFilePcm(long samples, std::int16_t (*sample)(long), const std::string& pcmBody = kFilePcm) {
         char tmpl[] = "/tmp/tamblo-alsa-XXXXXX";
         m_dir = mkdtemp(tmpl) ? tmpl : "/tmp";
         m_raw = m_dir + "/in.raw";
@@ -29,16 +28,14 @@ public:
             std::fclose(f);
         }
         std::string body = pcmBody;
-        for (size_t at; (at = body.find("@INFILE@")) != std::string::npos;)
-            body.replace(at, 8, m_raw);
+        for (size_t at; (at = body.find("@INFILE@")) != std::string::npos;) body.replace(at, 8, m_raw);
         if (FILE* f = std::fopen(m_conf.c_str(), "w")) {
             std::fprintf(f, "</usr/share/alsa/alsa.conf>\npcm.!default {\n%s\n}\n", body.c_str());
             std::fclose(f);
         }
         setenv("ALSA_CONFIG_PATH", m_conf.c_str(), 1);
     }
-    ~AlsaFilePcm()
-    {
+    ~AlsaFilePcm() {
         std::remove(m_raw.c_str());
         std::remove(m_conf.c_str());
         rmdir(m_dir.c_str());

@@ -9,15 +9,13 @@
 #include <thread>
 
 // Threads named `name` (as pthread_setname_np set it) now.
-inline int LiveThreads(const std::string& name)
-{
+inline int LiveThreads(const std::string& name) {
     int n = 0;
     if (DIR* d = opendir("/proc/self/task")) {
         while (dirent* e = readdir(d)) {
             std::ifstream comm(std::string("/proc/self/task/") + e->d_name + "/comm");
             std::string s;
-            if (e->d_name[0] != '.' && std::getline(comm, s) && s == name)
-                ++n;
+            if (e->d_name[0] != '.' && std::getline(comm, s) && s == name) ++n;
         }
         closedir(d);
     }
@@ -26,8 +24,7 @@ inline int LiveThreads(const std::string& name)
 
 // Waits up to 5 s for a thread named `name` to block reading a pipe (its
 // kernel wait channel says so); false when none did, or the channel is hidden.
-inline bool WaitForPipeRead(const std::string& name)
-{
+inline bool WaitForPipeRead(const std::string& name) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     do {
         if (DIR* d = opendir("/proc/self/task")) {
@@ -41,8 +38,7 @@ inline bool WaitForPipeRead(const std::string& name)
                     found = true;
             }
             closedir(d);
-            if (found)
-                return true;
+            if (found) return true;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     } while (std::chrono::steady_clock::now() < deadline);
@@ -51,8 +47,7 @@ inline bool WaitForPipeRead(const std::string& name)
 
 // Waits up to 2 s for the threads named `name` to fall back to `baseline`;
 // returns how many more there are.
-inline int ThreadsLeft(const std::string& name, int baseline)
-{
+inline int ThreadsLeft(const std::string& name, int baseline) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
     int n;
     while ((n = LiveThreads(name) - baseline) > 0 && std::chrono::steady_clock::now() < deadline)

@@ -1,7 +1,5 @@
 #include "ScriptedBackend.h"
 
-#include "platform/TambloBackend.h"
-
 #include <poll.h>
 
 #include <algorithm>
@@ -9,6 +7,8 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+
+#include "platform/TambloBackend.h"
 
 namespace {
 
@@ -18,38 +18,31 @@ DeviceScript g_script;
 DeviceCounters g_counters{0, 0};
 bool g_frozen = false;
 
-void WaitWhileFrozen()
-{
+void WaitWhileFrozen() {
     std::unique_lock<std::mutex> lock(g_mutex);
     g_thawed.wait(lock, [] { return !g_frozen; });
 }
 
-bool Frozen()
-{
+bool Frozen() {
     std::lock_guard<std::mutex> lock(g_mutex);
     return g_frozen;
 }
 
 class ScriptedBackend : public tamblo::Backend {
 public:
-    ScriptedBackend()
-    {
+    ScriptedBackend() {
         std::lock_guard<std::mutex> lock(g_mutex);
         m_script = g_script;
     }
-    ~ScriptedBackend() override
-    {
-        if (!m_open)
-            return;
+    ~ScriptedBackend() override {
+        if (!m_open) return;
         std::lock_guard<std::mutex> lock(g_mutex);
         ++g_counters.closes;
     }
 
-    int Open(unsigned channels, unsigned, unsigned long) override
-    {
+    int Open(unsigned channels, unsigned, unsigned long) override {
         WaitWhileFrozen();
-        if (m_script.openResult != 0)
-            return m_script.openResult;
+        if (m_script.openResult != 0) return m_script.openResult;
         m_channels = channels;
         m_open = true;
         std::lock_guard<std::mutex> lock(g_mutex);
@@ -57,43 +50,36 @@ public:
         return 0;
     }
 
-    int Start() override
-    {
+    int Start() override {
         WaitWhileFrozen();
         return m_script.startResult;
     }
 
-    int Stop() override
-    {
+    int Stop() override {
         WaitWhileFrozen();
         m_due = false;
         return 0;
     }
 
-    long Read(char* dst, unsigned long frames, long* lost) override
-    {
-        if (m_script.failAfter > 0 && m_frames >= m_script.failAfter)
-            return m_script.failResult;
+    long Read(char* dst, unsigned long frames, long* lost) override {
+        if (m_script.failAfter > 0 && m_frames >= m_script.failAfter) return m_script.failResult;
         auto now = std::chrono::steady_clock::now();
         if (m_script.readMs > 0 && !m_due) {
             m_due = true;  // the frames come readMs later
             m_dueAt = now + std::chrono::milliseconds(m_script.readMs);
         }
-        if (Frozen() || (m_due && now < m_dueAt))
-            return 0;
+        if (Frozen() || (m_due && now < m_dueAt)) return 0;
         m_due = false;
         if (m_script.failAfter > 0)
             frames = std::min<unsigned long>(frames, static_cast<unsigned long>(m_script.failAfter - m_frames));
         auto* out = reinterpret_cast<std::int16_t*>(dst);
-        for (unsigned long i = 0; i < frames * m_channels; ++i)
-            out[i] = ScriptedSample(m_sample++);
+        for (unsigned long i = 0; i < frames * m_channels; ++i) out[i] = ScriptedSample(m_sample++);
         m_frames += static_cast<long>(frames);
         *lost += m_script.lostPerRead;
         return static_cast<long>(frames);
     }
 
-    void Wait(int wakeFd) override
-    {
+    void Wait(int wakeFd) override {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(m_dueAt - std::chrono::steady_clock::now());
         pollfd p{wakeFd, POLLIN, 0};
         poll(&p, 1, m_due ? static_cast<int>(std::max<long>(left.count(), 0)) : 10);
@@ -109,15 +95,11 @@ private:
     long m_frames = 0;
 };
 
-std::unique_ptr<tamblo::Backend> MakeScripted()
-{
-    return std::make_unique<ScriptedBackend>();
-}
+std::unique_ptr<tamblo::Backend> MakeScripted() { return std::make_unique<ScriptedBackend>(); }
 
 }  // namespace
 
-void UseScriptedBackend(const DeviceScript& script)
-{
+void UseScriptedBackend(const DeviceScript& script) {
     {
         std::lock_guard<std::mutex> lock(g_mutex);
         g_script = script;
@@ -125,15 +107,13 @@ void UseScriptedBackend(const DeviceScript& script)
     tamblo::SetBackendFactory(MakeScripted);
 }
 
-void FreezeDevices(bool frozen)
-{
+void FreezeDevices(bool frozen) {
     std::lock_guard<std::mutex> lock(g_mutex);
     g_frozen = frozen;
     g_thawed.notify_all();
 }
 
-DeviceCounters GetDeviceCounters()
-{
+DeviceCounters GetDeviceCounters() {
     std::lock_guard<std::mutex> lock(g_mutex);
     return g_counters;
 }

@@ -5,12 +5,12 @@
 #include <cstdint>
 
 struct DeviceScript {
-    int openResult = 0;       // nonzero: Open refuses with this code
+    int openResult = 0;  // nonzero: Open refuses with this code
     int startResult = 0;
-    int readMs = 0;           // time each read waits for its frames
-    int lostPerRead = 0;      // frames reported lost with every read
-    long failAfter = 0;       // nonzero: after this many frames the device fails
-    int failResult = -19;     // ... with this code
+    int readMs = 0;        // time each read waits for its frames
+    int lostPerRead = 0;   // frames reported lost with every read
+    long failAfter = 0;    // nonzero: after this many frames the device fails
+    int failResult = -19;  // ... with this code
 };
 
 // Makes the scripted backend the one every device opens from now on, with
@@ -28,7 +28,4 @@ struct DeviceCounters {
 DeviceCounters GetDeviceCounters();
 
 // Sample n (counted over all channels from the open) as the device delivers it.
-inline std::int16_t ScriptedSample(long n)
-{
-    return static_cast<std::int16_t>(static_cast<std::uint16_t>(n * 3 + 1));
-}
+inline std::int16_t ScriptedSample(long n) { return static_cast<std::int16_t>(static_cast<std::uint16_t>(n * 3 + 1)); }

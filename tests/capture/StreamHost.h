@@ -11,9 +11,7 @@
 
 struct StreamHost {
     StreamHost(CTamblo& recorder, int blockLength, int channelCount)
-        : rec(recorder), length(blockLength), channels(channelCount)
-    {
-    }
+        : rec(recorder), length(blockLength), channels(channelCount) {}
 
     CTamblo& rec;
     int length;
@@ -24,27 +22,22 @@ struct StreamHost {
     std::vector<double> left, right;
 
     CTambloWindow window{[this](UINT message, WPARAM wParam, LPARAM) -> LRESULT {
-        if (message == UM_BLOCK_READY)
-            Handle(static_cast<int>(wParam));
+        if (message == UM_BLOCK_READY) Handle(static_cast<int>(wParam));
         return 0;
     }};
 
-    void Handle(int index)
-    {
+    void Handle(int index) {
         indices.push_back(index);
         std::vector<double> l(length), r(length);
         rec.GetBuffer(index, l.data(), channels == 2 ? r.data() : nullptr);
         left.insert(left.end(), l.begin(), l.end());
         right.insert(right.end(), r.begin(), r.end());
-        if (onBlock)
-            onBlock();
-        if (static_cast<int>(indices.size()) < giveBack)
-            rec.AddBuffer();
+        if (onBlock) onBlock();
+        if (static_cast<int>(indices.size()) < giveBack) rec.AddBuffer();
     }
 
     // Handles blocks until `blocks` have come or none came for quietMs.
-    void PumpUntil(size_t blocks, int quietMs = 2000)
-    {
+    void PumpUntil(size_t blocks, int quietMs = 2000) {
         while (indices.size() < blocks && window.Pump(quietMs) > 0) {
         }
     }

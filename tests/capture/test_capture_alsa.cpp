@@ -1,10 +1,5 @@
 // The real ALSA path: "default" is a file PCM whose infile holds known samples.
-#include "AlsaFilePcm.h"
-#include "LiveThreads.h"
-#include "StreamHost.h"
-
 #include <dirent.h>
-
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -12,28 +7,26 @@
 #include <memory>
 #include <vector>
 
+#include "AlsaFilePcm.h"
+#include "LiveThreads.h"
+#include "StreamHost.h"
+
 namespace {
 
 // The file begins with the extremes of the conversion, then a ramp.
-std::int16_t FileSample(long n)
-{
+std::int16_t FileSample(long n) {
     static const std::int16_t head[] = {-32768, 0, 16384, 32767};
     return n < 4 ? head[n] : static_cast<std::int16_t>(static_cast<std::uint16_t>(n * 7 + 1));
 }
 
-double Converted(long n)
-{
-    return FileSample(n) / 32768.0;
-}
+double Converted(long n) { return FileSample(n) / 32768.0; }
 
 constexpr long kFileSamples = 400000;
 
-int OpenFds()
-{
+int OpenFds() {
     int n = 0;
     if (DIR* d = opendir("/proc/self/fd")) {
-        while (readdir(d))
-            ++n;
+        while (readdir(d)) ++n;
         closedir(d);
     }
     return n;
@@ -42,8 +35,7 @@ constexpr double kUntouched = 1234.5;
 
 }  // namespace
 
-TEST(AlsaRec, ConvertsSamplesExactly)
-{
+TEST(AlsaRec, ConvertsSamplesExactly) {
     CTamblo rec;
     std::vector<double> x(8, kUntouched);
     rec.Rec(x.data(), 8, 8000);
@@ -58,23 +50,19 @@ TEST(AlsaRec, ConvertsSamplesExactly)
 // place, nothing past the length is written.
 class AlsaRecRows : public ::testing::TestWithParam<int> {};
 
-TEST_P(AlsaRecRows, MonoStoresExactlyTheFrames)
-{
+TEST_P(AlsaRecRows, MonoStoresExactlyTheFrames) {
     const int n = GetParam();
     CTamblo rec;
     std::vector<double> x(n + 16, kUntouched);
     rec.Rec(x.data(), n, 8000);
     ASSERT_EQ(rec.GetLastError(nullptr, 0), 0);
-    for (int i = 0; i < n; ++i)
-        ASSERT_EQ(x[i], Converted(i)) << "frame " << i;
-    for (int i = n; i < n + 16; ++i)
-        ASSERT_EQ(x[i], kUntouched);
+    for (int i = 0; i < n; ++i) ASSERT_EQ(x[i], Converted(i)) << "frame " << i;
+    for (int i = n; i < n + 16; ++i) ASSERT_EQ(x[i], kUntouched);
 }
 
 INSTANTIATE_TEST_SUITE_P(Lengths, AlsaRecRows, ::testing::Values(0, 5000, 8000, 12000, 16000, 20000));
 
-TEST(AlsaRec, StereoSplitsFramesAndASecondRecStartsAfresh)
-{
+TEST(AlsaRec, StereoSplitsFramesAndASecondRecStartsAfresh) {
     CTamblo rec;
     for (int pass = 0; pass < 2; ++pass) {
         std::vector<double> l(12000 + 4, kUntouched), r(12000 + 4, kUntouched);
@@ -90,8 +78,7 @@ TEST(AlsaRec, StereoSplitsFramesAndASecondRecStartsAfresh)
     EXPECT_EQ(rec.GetDroppedFrames(), 0);
 }
 
-TEST(AlsaStream, EveryFrameOnceInOrderUntilStop)
-{
+TEST(AlsaStream, EveryFrameOnceInOrderUntilStop) {
     CTamblo rec;
     StreamHost host(rec, 480, 2);
     rec.Prepare(host.window.GetHwnd(), 480, 2, 16, 48000);
@@ -103,16 +90,14 @@ TEST(AlsaStream, EveryFrameOnceInOrderUntilStop)
     EXPECT_EQ(rec.GetLastError(nullptr, 0), 0);
     size_t blocks = host.indices.size();
     EXPECT_EQ(host.window.Pump(100), 0);  // nothing after Stop
-    for (size_t k = 0; k < blocks; ++k)
-        ASSERT_EQ(host.indices[k], static_cast<int>(k % 2)) << "block " << k;
+    for (size_t k = 0; k < blocks; ++k) ASSERT_EQ(host.indices[k], static_cast<int>(k % 2)) << "block " << k;
     for (size_t i = 0; i < host.left.size(); ++i) {
         ASSERT_EQ(host.left[i], Converted(2L * i)) << "frame " << i;
         ASSERT_EQ(host.right[i], Converted(2L * i + 1)) << "frame " << i;
     }
 }
 
-TEST(AlsaStream, HandlerThatKeepsBuffersGetsTwoBlocks)
-{
+TEST(AlsaStream, HandlerThatKeepsBuffersGetsTwoBlocks) {
     CTamblo rec;
     StreamHost host(rec, 1000, 1);
     host.giveBack = 0;
@@ -120,8 +105,7 @@ TEST(AlsaStream, HandlerThatKeepsBuffersGetsTwoBlocks)
     rec.Start();
     host.PumpUntil(10, 300);
     EXPECT_EQ(host.indices, (std::vector<int>{0, 1}));
-    for (size_t i = 0; i < host.left.size(); ++i)
-        ASSERT_EQ(host.left[i], Converted(static_cast<long>(i)));
+    for (size_t i = 0; i < host.left.size(); ++i) ASSERT_EQ(host.left[i], Converted(static_cast<long>(i)));
     rec.Stop();  // the device closed by itself: nothing to wait for
     EXPECT_EQ(rec.GetLastError(nullptr, 0), 0);
 }
@@ -129,8 +113,7 @@ TEST(AlsaStream, HandlerThatKeepsBuffersGetsTwoBlocks)
 // A second Prepare without Stop stops the first capture: nothing of it is
 // announced any more (the new one has not started), and no thread or
 // descriptor of it is left, started or not.
-TEST(AlsaLifetime, PrepareAgainStopsTheEarlierCapture)
-{
+TEST(AlsaLifetime, PrepareAgainStopsTheEarlierCapture) {
     const int fds = OpenFds();
     {
         CTamblo rec;
@@ -142,8 +125,7 @@ TEST(AlsaLifetime, PrepareAgainStopsTheEarlierCapture)
         rec.Prepare(host.window.GetHwnd(), 100, 1, 16, 8000);
         host.PumpUntil(blocks + 10, 300);
         EXPECT_EQ(host.indices.size(), blocks) << "blocks announced that were never captured";
-        for (int i = 0; i < 4; ++i)
-            rec.Prepare(host.window.GetHwnd(), 100, 1, 16, 8000);
+        for (int i = 0; i < 4; ++i) rec.Prepare(host.window.GetHwnd(), 100, 1, 16, 8000);
     }
     EXPECT_EQ(ThreadsLeft("tamblo-worker", 0), 0);
     EXPECT_EQ(ThreadsLeft("tamblo-device", 0), 0);
@@ -152,8 +134,7 @@ TEST(AlsaLifetime, PrepareAgainStopsTheEarlierCapture)
 
 // Deleting the recorder inside its own handler neither stalls the window's
 // thread nor leaves the capture running.
-TEST(AlsaLifetime, RecorderDeletedInsideItsHandler)
-{
+TEST(AlsaLifetime, RecorderDeletedInsideItsHandler) {
     auto rec = std::make_unique<CTamblo>();
     long handlerMs = -1;
     CTambloWindow window([&](UINT message, WPARAM index, LPARAM) -> LRESULT {
@@ -162,8 +143,8 @@ TEST(AlsaLifetime, RecorderDeletedInsideItsHandler)
             rec->GetBuffer(static_cast<int>(index), x, nullptr);
             auto t0 = std::chrono::steady_clock::now();
             rec.reset();
-            handlerMs = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                              std::chrono::steady_clock::now() - t0).count());
+            handlerMs = static_cast<long>(
+                std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count());
         }
         return 0;
     });
@@ -181,8 +162,7 @@ TEST(AlsaLifetime, RecorderDeletedInsideItsHandler)
 // host's GetBuffer and Stop, while the worker still waits in its send
 // (AddressSanitizer sees any use after the free; the race is narrow, so
 // the scene is played many times).
-TEST(AlsaLifetime, WindowDeletedInsideItsHandler)
-{
+TEST(AlsaLifetime, WindowDeletedInsideItsHandler) {
     for (int round = 0; round < 100; ++round) {
         CTamblo rec;
         std::unique_ptr<CTambloWindow> window;
@@ -199,16 +179,14 @@ TEST(AlsaLifetime, WindowDeletedInsideItsHandler)
         rec.Start();
         CTambloWindow* w = window.get();
         auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (window && std::chrono::steady_clock::now() < deadline)
-            w->Pump(100);
+        while (window && std::chrono::steady_clock::now() < deadline) w->Pump(100);
         ASSERT_FALSE(window) << "round " << round;
         rec.Stop();
     }
     EXPECT_EQ(ThreadsLeft("tamblo-worker", 0), 0);
 }
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     AlsaFilePcm pcm(kFileSamples, FileSample);
     return RUN_ALL_TESTS();

@@ -1,35 +1,27 @@
 // A default PCM that cannot be opened: every capture is refused at once, and
 // ALSA's diagnostics stay off standard error.
-#include "AlsaFilePcm.h"
-
-#include <tamblo/CTamblo.h>
-#include <tamblo/CTambloWindow.h>
-
 #include <alsa/asoundlib.h>
 #include <gtest/gtest.h>
+#include <tamblo/CTamblo.h>
+#include <tamblo/CTambloWindow.h>
 
 #include <cstdarg>
 #include <cwchar>
 #include <vector>
 
+#include "AlsaFilePcm.h"
+
 namespace {
 
-std::int16_t Silence(long)
-{
-    return 0;
-}
+std::int16_t Silence(long) { return 0; }
 
 int g_hostMessages = 0;
 
-void HostHandler(const char*, int, const char*, int, const char*, ...)
-{
-    ++g_hostMessages;
-}
+void HostHandler(const char*, int, const char*, int, const char*, ...) { ++g_hostMessages; }
 
 }  // namespace
 
-TEST(AlsaRefused, RecReturnsAtOnceWithTheDestinationsUntouched)
-{
+TEST(AlsaRefused, RecReturnsAtOnceWithTheDestinationsUntouched) {
     CTamblo rec;
     std::vector<double> l(100, 7.0), r(100, 7.0);
     ::testing::internal::CaptureStderr();
@@ -49,8 +41,7 @@ TEST(AlsaRefused, RecReturnsAtOnceWithTheDestinationsUntouched)
     EXPECT_EQ(std::wcsncmp(cut, text, 4), 0);
 }
 
-TEST(AlsaRefused, StreamOpensNothingAndStopReturns)
-{
+TEST(AlsaRefused, StreamOpensNothingAndStopReturns) {
     CTamblo rec;
     CTambloWindow window([](UINT, WPARAM, LPARAM) -> LRESULT { return 0; });
     rec.Prepare(window.GetHwnd(), 100, 1, 16, 8000);
@@ -60,8 +51,7 @@ TEST(AlsaRefused, StreamOpensNothingAndStopReturns)
     EXPECT_EQ(window.Pump(50), 0);
 }
 
-TEST(AlsaRefused, AHostsOwnErrorHandlerIsKept)
-{
+TEST(AlsaRefused, AHostsOwnErrorHandlerIsKept) {
     snd_lib_error_set_handler(HostHandler);
     CTamblo rec;
     double x[10];
@@ -71,8 +61,7 @@ TEST(AlsaRefused, AHostsOwnErrorHandlerIsKept)
     snd_lib_error_set_handler(nullptr);
 }
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     AlsaFilePcm pcm(16, Silence, "  type hw\n  card 99");
     return RUN_ALL_TESTS();

@@ -5,47 +5,37 @@
 // capture goes on to its end: Rec returns with the delivered frames at their
 // places, a stream stops on request, nothing is printed, nothing is left open.
 // The infile is a link, pointed at the FIFO or at something else per test.
-#include "AlsaFilePcm.h"
-#include "LiveThreads.h"
-#include "StreamHost.h"
-
 #include <dirent.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-
-#include <gtest/gtest.h>
 
 #include <future>
 #include <thread>
 #include <vector>
 
+#include "AlsaFilePcm.h"
+#include "LiveThreads.h"
+#include "StreamHost.h"
+
 namespace {
 
 std::string g_fifo, g_link;
 
-void PointInfileAt(const std::string& target)
-{
+void PointInfileAt(const std::string& target) {
     unlink(g_link.c_str());
     ASSERT_EQ(symlink(target.c_str(), g_link.c_str()), 0);
 }
 
-std::int16_t FileSample(long n)
-{
-    return static_cast<std::int16_t>(static_cast<std::uint16_t>(n * 5 + 3));
-}
+std::int16_t FileSample(long n) { return static_cast<std::int16_t>(static_cast<std::uint16_t>(n * 5 + 3)); }
 
-std::int16_t Silence(long)
-{
-    return 0;
-}
+std::int16_t Silence(long) { return 0; }
 
-int OpenFds()
-{
+int OpenFds() {
     int n = 0;
     if (DIR* d = opendir("/proc/self/fd")) {
-        while (readdir(d))
-            ++n;
+        while (readdir(d)) ++n;
         closedir(d);
     }
     return n;
@@ -58,17 +48,14 @@ public:
     explicit Writer(long samples, std::future<void> hold = {}, std::promise<void>* drained = nullptr)
         : m_thread([samples, hold = std::move(hold), drained] {
               int fd = open(g_fifo.c_str(), O_WRONLY | O_CLOEXEC);
-              if (fd < 0)
-                  return;
+              if (fd < 0) return;
               std::vector<std::int16_t> data(static_cast<size_t>(samples));
-              for (long n = 0; n < samples; ++n)
-                  data[n] = FileSample(n);  // little-endian like the machine
+              for (long n = 0; n < samples; ++n) data[n] = FileSample(n);  // little-endian like the machine
               const char* p = reinterpret_cast<const char*>(data.data());
               size_t left = data.size() * 2;
               while (left > 0) {
                   ssize_t w = write(fd, p, left);
-                  if (w <= 0)
-                      break;
+                  if (w <= 0) break;
                   p += w;
                   left -= static_cast<size_t>(w);
               }
@@ -78,12 +65,9 @@ public:
                       std::this_thread::sleep_for(std::chrono::milliseconds(2));
                   drained->set_value();
               }
-              if (hold.valid())
-                  hold.wait();
+              if (hold.valid()) hold.wait();
               close(fd);
-          })
-    {
-    }
+          }) {}
     ~Writer() { m_thread.join(); }
 
 private:
@@ -95,8 +79,7 @@ constexpr int kTimedOut = 8;  // the device did not respond in time
 
 }  // namespace
 
-TEST(AlsaVanish, RecReturnsWithTheFramesTheInputHad)
-{
+TEST(AlsaVanish, RecReturnsWithTheFramesTheInputHad) {
     PointInfileAt(g_fifo);
     const int fds = OpenFds();
     CTamblo rec;
@@ -108,15 +91,13 @@ TEST(AlsaVanish, RecReturnsWithTheFramesTheInputHad)
     }
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
     EXPECT_EQ(rec.GetLastError(nullptr, 0), 0);  // ALSA tells nothing
-    for (int i = 0; i < 6000; ++i)
-        ASSERT_EQ(x[i], FileSample(i) / 32768.0) << "frame " << i;
+    for (int i = 0; i < 6000; ++i) ASSERT_EQ(x[i], FileSample(i) / 32768.0) << "frame " << i;
     EXPECT_EQ(ThreadsLeft("tamblo-worker", 0), 0);
     EXPECT_EQ(ThreadsLeft("tamblo-device", 0), 0);
     EXPECT_EQ(OpenFds(), fds);
 }
 
-TEST(AlsaVanish, StreamGoesOnAndStops)
-{
+TEST(AlsaVanish, StreamGoesOnAndStops) {
     PointInfileAt(g_fifo);
     CTamblo rec;
     StreamHost host(rec, 400, 2);
@@ -143,8 +124,7 @@ TEST(AlsaVanish, StreamGoesOnAndStops)
 // The writer holds the FIFO open and writes nothing: ALSA's read blocks the
 // device. Stop must not hang: it gives the device up, and the device thread
 // closes it once the input ends.
-TEST(AlsaVanish, StopWhileTheInputStallsDoesNotHang)
-{
+TEST(AlsaVanish, StopWhileTheInputStallsDoesNotHang) {
     PointInfileAt(g_fifo);
     CTamblo rec;
     StreamHost host(rec, 400, 1);
@@ -182,8 +162,7 @@ TEST(AlsaVanish, StopWhileTheInputStallsDoesNotHang)
 // The same stall under a blocking Rec: a Stop from another thread gives up
 // on the held-up device, and Rec returns with the blocks handled so far; the
 // frames that come once the input moves again are not written.
-TEST(AlsaVanish, StopReleasesARecWhoseInputStalls)
-{
+TEST(AlsaVanish, StopReleasesARecWhoseInputStalls) {
     PointInfileAt(g_fifo);
     CTamblo rec;
     std::vector<double> x(24000, kUntouched);  // three blocks of a second
@@ -194,31 +173,26 @@ TEST(AlsaVanish, StopReleasesARecWhoseInputStalls)
         std::thread stopper([&] {
             drained.get_future().wait();
             stalled = WaitForPipeRead("tamblo-device");
-            if (stalled)
-                rec.Stop();
+            if (stalled) rec.Stop();
             release.set_value();  // Rec returns by itself once the input ends
         });
         rec.Rec(x.data(), 24000, 8000);
         stopper.join();
     }
-    if (!stalled)
-        GTEST_SKIP() << "cannot see the device thread wait in its read (/proc/<tid>/wchan)";
+    if (!stalled) GTEST_SKIP() << "cannot see the device thread wait in its read (/proc/<tid>/wchan)";
     EXPECT_EQ(rec.GetLastError(nullptr, 0), kTimedOut);
     // The first block is there, or (when the worker had not handled it yet
     // at the Stop) wholly untouched.
     const bool first = x[0] != kUntouched;
-    for (int i = 0; i < 8000; ++i)
-        ASSERT_EQ(x[i], first ? FileSample(i) / 32768.0 : kUntouched) << "frame " << i;
+    for (int i = 0; i < 8000; ++i) ASSERT_EQ(x[i], first ? FileSample(i) / 32768.0 : kUntouched) << "frame " << i;
     EXPECT_EQ(ThreadsLeft("tamblo-worker", 0), 0);  // the input ended: the device closed
     EXPECT_EQ(ThreadsLeft("tamblo-device", 0), 0);
-    for (int i = 8000; i < 24000; ++i)
-        ASSERT_EQ(x[i], kUntouched) << "frame " << i;
+    for (int i = 8000; i < 24000; ++i) ASSERT_EQ(x[i], kUntouched) << "frame " << i;
 }
 
 // An infile every read of which fails (a directory): ALSA reports it only to
 // its diagnostics, which stay off standard error, and hands on silence.
-TEST(AlsaVanish, InfileThatCannotBeReadGivesSilenceQuietly)
-{
+TEST(AlsaVanish, InfileThatCannotBeReadGivesSilenceQuietly) {
     PointInfileAt("/");
     CTamblo rec;
     std::vector<double> x(12000, kUntouched);
@@ -230,19 +204,16 @@ TEST(AlsaVanish, InfileThatCannotBeReadGivesSilenceQuietly)
     EXPECT_EQ(ThreadsLeft("tamblo-worker", 0), 0);
 }
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     char dir[] = "/tmp/tamblo-fifo-XXXXXX";
-    if (!mkdtemp(dir))
-        return 1;
+    if (!mkdtemp(dir)) return 1;
     g_fifo = std::string(dir) + "/in.fifo";
     g_link = std::string(dir) + "/in";
-    if (mkfifo(g_fifo.c_str(), 0600) != 0)
-        return 1;
-    AlsaFilePcm pcm(0, Silence,
-                    "  type file\n  slave.pcm \"null\"\n  file \"/dev/null\"\n  infile \"" + g_link +
-                        "\"\n  format \"raw\"");
+    if (mkfifo(g_fifo.c_str(), 0600) != 0) return 1;
+    AlsaFilePcm pcm(
+        0, Silence,
+        "  type file\n  slave.pcm \"null\"\n  file \"/dev/null\"\n  infile \"" + g_link + "\"\n  format \"raw\"");
     int result = RUN_ALL_TESTS();
     unlink(g_link.c_str());
     unlink(g_fifo.c_str());

@@ -1,19 +1,17 @@
 // The thread, event and window layer the recorder stands on.
-#include "platform/TambloEvent.h"
-#include "platform/TambloLossClock.h"
-#include "platform/TambloThread.h"
-#include "platform/TambloWindow.h"
-
-#include <tamblo/CTambloWindow.h>
-
 #include <gtest/gtest.h>
-
 #include <poll.h>
+#include <tamblo/CTambloWindow.h>
 
 #include <algorithm>
 #include <atomic>
 #include <thread>
 #include <vector>
+
+#include "platform/TambloEvent.h"
+#include "platform/TambloLossClock.h"
+#include "platform/TambloThread.h"
+#include "platform/TambloWindow.h"
 
 using namespace tamblo;
 
@@ -21,8 +19,7 @@ namespace {
 
 class Recorder : public Thread {
 public:
-    Recorder()
-    {
+    Recorder() {
         MapMessage(100, &Recorder::OnValue);
         MapMessage(101, &Recorder::OnEnd);
     }
@@ -35,8 +32,7 @@ private:
 
 }  // namespace
 
-TEST(Thread, HandlesPostsInOrderFromSuspensionToEnd)
-{
+TEST(Thread, HandlesPostsInOrderFromSuspensionToEnd) {
     auto t = std::make_shared<Recorder>();
     ASSERT_TRUE(t->CreateThread("test"));
     ThreadId id = t->GetThreadId();
@@ -54,8 +50,7 @@ TEST(Thread, HandlesPostsInOrderFromSuspensionToEnd)
     EXPECT_FALSE(PostThreadMessage(0, 100, 4, 0));
 }
 
-TEST(Event, AutoResetsAndTimesOut)
-{
+TEST(Event, AutoResetsAndTimesOut) {
     Event ev;
     EXPECT_FALSE(ev.Wait(0));
     ev.Set();
@@ -69,8 +64,7 @@ TEST(Event, AutoResetsAndTimesOut)
     setter.join();
 }
 
-TEST(Window, SendFromAnotherThreadRunsOnTheWindowsThread)
-{
+TEST(Window, SendFromAnotherThreadRunsOnTheWindowsThread) {
     std::thread::id handledOn;
     CTambloWindow window([&](UINT m, WPARAM w, LPARAM l) -> LRESULT {
         handledOn = std::this_thread::get_id();
@@ -95,8 +89,7 @@ TEST(Window, SendFromAnotherThreadRunsOnTheWindowsThread)
     EXPECT_EQ(pumpedElsewhere, 0);
 }
 
-TEST(Window, DestroyedWindowReleasesItsSendersAndItsHandle)
-{
+TEST(Window, DestroyedWindowReleasesItsSendersAndItsHandle) {
     auto window = std::make_unique<CTambloWindow>([](UINT, WPARAM, LPARAM) -> LRESULT { return 5; });
     HWND hWnd = window->GetHwnd();
     std::atomic<LRESULT> result{-1};
@@ -122,17 +115,14 @@ struct SimulatedDevice {
     long dropped = 0;  // frames the buffer could not keep
 
     long Waiting() const { return static_cast<long>(made) - read - dropped; }
-    void Advance(double seconds)
-    {
+    void Advance(double seconds) {
         made += seconds * rate * (1 + ppm * 1e-6);
         long over = Waiting() - buffer;
-        if (over > 0)
-            dropped += over;
+        if (over > 0) dropped += over;
     }
 };
 
-long RunClock(SimulatedDevice& dev, double seconds, double lateAt = -1, double lateFor = 0, bool delayOnly = false)
-{
+long RunClock(SimulatedDevice& dev, double seconds, double lateAt = -1, double lateFor = 0, bool delayOnly = false) {
     tamblo::LossClock clock(static_cast<unsigned>(dev.rate));
     long lost = 0;
     double t = 1000;
@@ -162,8 +152,7 @@ long RunClock(SimulatedDevice& dev, double seconds, double lateAt = -1, double l
 
 }  // namespace
 
-TEST(LossClock, CountsOnlyFramesReallyLost)
-{
+TEST(LossClock, CountsOnlyFramesReallyLost) {
     SimulatedDevice steady{48000};
     EXPECT_EQ(RunClock(steady, 60), 0);
 

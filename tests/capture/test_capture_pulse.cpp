@@ -2,11 +2,11 @@
 // the pulse plugin, as users meet it: a player plays a signal in which every
 // frame names its position into a null sink, and the recorder records the
 // sink's monitor. Tests that freeze or kill the server start one of their own.
+#include <dirent.h>
+
 #include "LiveThreads.h"
 #include "PulseServer.h"
 #include "StreamHost.h"
-
-#include <dirent.h>
 #ifdef TAMBLO_TEST_GLIB
 #include <glib-unix.h>
 #include <glib.h>
@@ -27,54 +27,46 @@ constexpr double kUntouched = 7.0;
 constexpr int kTimedOut = 8;
 constexpr int kStopped = 9;
 
-long MsSince(std::chrono::steady_clock::time_point t0)
-{
+long MsSince(std::chrono::steady_clock::time_point t0) {
     return static_cast<long>(
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count());
 }
 
-int OpenFds()
-{
+int OpenFds() {
     int n = 0;
     if (DIR* d = opendir("/proc/self/fd")) {
-        while (readdir(d))
-            ++n;
+        while (readdir(d)) ++n;
         closedir(d);
     }
     return n;
 }
 
-std::vector<std::int16_t> Interleave(const std::vector<double>& l, const std::vector<double>& r, int ch, long n)
-{
+std::vector<std::int16_t> Interleave(const std::vector<double>& l, const std::vector<double>& r, int ch, long n) {
     std::vector<std::int16_t> out;
     for (long i = 0; i < n; ++i) {
         out.push_back(static_cast<std::int16_t>(std::lround(l[i] * 32768.0)));
-        if (ch == 2)
-            out.push_back(static_cast<std::int16_t>(std::lround(r[i] * 32768.0)));
+        if (ch == 2) out.push_back(static_cast<std::int16_t>(std::lround(r[i] * 32768.0)));
     }
     return out;
 }
 
 // Skips unless the shared server runs; points the process at it.
-#define NEED_SERVER(rate, channels)                                           \
-    do {                                                                      \
-        std::string why = pulse::Missing(pulse::Env("TAMBLO_PULSE_DIR"));     \
-        if (!why.empty())                                                     \
-            GTEST_SKIP() << why;                                              \
-        pulse::Use(pulse::Env("TAMBLO_PULSE_DIR"), rate, channels);           \
+#define NEED_SERVER(rate, channels)                                       \
+    do {                                                                  \
+        std::string why = pulse::Missing(pulse::Env("TAMBLO_PULSE_DIR")); \
+        if (!why.empty()) GTEST_SKIP() << why;                            \
+        pulse::Use(pulse::Env("TAMBLO_PULSE_DIR"), rate, channels);       \
     } while (0)
 
 #define NEED_PRIVATE_SERVER(server, rate, channels)                           \
     do {                                                                      \
         NEED_SERVER(rate, channels);                                          \
-        if (!(server).Up())                                                   \
-            GTEST_SKIP() << "a private server did not start";                 \
+        if (!(server).Up()) GTEST_SKIP() << "a private server did not start"; \
         pulse::Use((server).Dir(), rate, channels);                           \
     } while (0)
 
 // Waits up to 2 s for the capture's threads to end.
-void ExpectNothingLeft()
-{
+void ExpectNothingLeft() {
     EXPECT_EQ(ThreadsLeft("tamblo-worker", 0), 0);
     EXPECT_EQ(ThreadsLeft("tamblo-device", 0), 0);
 }
@@ -88,8 +80,7 @@ class PulseRec : public ::testing::TestWithParam<Format> {};
 
 }  // namespace
 
-TEST_P(PulseRec, ExactAndContiguous)
-{
+TEST_P(PulseRec, ExactAndContiguous) {
     const Format f = GetParam();
     NEED_SERVER(f.rate, f.channels);
     pulse::Player player(pulse::Env("TAMBLO_PULSE_DIR"), f.rate, f.channels, kSignalSeconds);
@@ -119,15 +110,13 @@ INSTANTIATE_TEST_SUITE_P(Formats, PulseRec,
 
 // A stream of 20 ms blocks driven by poll, with a host that is now and then
 // late (less than the device's buffer holds): every frame exact, in order.
-TEST(PulseStream, ExactAndContiguousWithASlowHost)
-{
+TEST(PulseStream, ExactAndContiguousWithASlowHost) {
     NEED_SERVER(48000, 2);
     pulse::Player player(pulse::Env("TAMBLO_PULSE_DIR"), 48000, 2, kSignalSeconds);
     CTamblo rec;
     StreamHost host(rec, 960, 2);
     host.onBlock = [&] {
-        if (host.indices.size() % 40 == 20)
-            std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        if (host.indices.size() % 40 == 20) std::this_thread::sleep_for(std::chrono::milliseconds(400));
     };
     rec.Prepare(host.window.GetHwnd(), 960, 2, 16, 48000);
     rec.Start();
@@ -135,8 +124,7 @@ TEST(PulseStream, ExactAndContiguousWithASlowHost)
     rec.Stop();
     ASSERT_EQ(rec.GetLastError(nullptr, 0), 0);
     ASSERT_GE(host.indices.size(), 150u);
-    for (size_t k = 0; k < host.indices.size(); ++k)
-        ASSERT_EQ(host.indices[k], static_cast<int>(k % 2));
+    for (size_t k = 0; k < host.indices.size(); ++k) ASSERT_EQ(host.indices[k], static_cast<int>(k % 2));
     long n = static_cast<long>(host.left.size());
     pulse::Check c = pulse::Verify(Interleave(host.left, host.right, 2, n), 2, 48000L * kSignalSeconds);
     EXPECT_EQ(c.unknown, 0);
@@ -147,8 +135,7 @@ TEST(PulseStream, ExactAndContiguousWithASlowHost)
 }
 
 // A stream driven by a GLib main loop watching the window's descriptor.
-TEST(PulseStream, ExactAndContiguousFromAGLibMainLoop)
-{
+TEST(PulseStream, ExactAndContiguousFromAGLibMainLoop) {
 #ifndef TAMBLO_TEST_GLIB
     GTEST_SKIP() << "built without GLib (Debian package libglib2.0-dev)";
 #else
@@ -166,20 +153,22 @@ TEST(PulseStream, ExactAndContiguousFromAGLibMainLoop)
         [](gint, GIOCondition, gpointer p) -> gboolean {
             auto* c = static_cast<Ctx*>(p);
             c->host->window.Pump(0);
-            if (c->host->indices.size() >= 25)
-                g_main_loop_quit(c->loop);
+            if (c->host->indices.size() >= 25) g_main_loop_quit(c->loop);
             return G_SOURCE_CONTINUE;
         },
         &ctx);
     guint guard = g_timeout_add_seconds(
-        10, [](gpointer l) -> gboolean { g_main_loop_quit(static_cast<GMainLoop*>(l)); return G_SOURCE_REMOVE; },
+        10,
+        [](gpointer l) -> gboolean {
+            g_main_loop_quit(static_cast<GMainLoop*>(l));
+            return G_SOURCE_REMOVE;
+        },
         loop);
     rec.Prepare(host.window.GetHwnd(), 4410, 2, 16, 44100);
     rec.Start();
     g_main_loop_run(loop);
     g_source_remove(watch);
-    if (host.indices.size() < 25)
-        g_source_remove(guard);
+    if (host.indices.size() < 25) g_source_remove(guard);
     g_main_loop_unref(loop);
     rec.Stop();
     ASSERT_EQ(rec.GetLastError(nullptr, 0), 0);
@@ -193,8 +182,7 @@ TEST(PulseStream, ExactAndContiguousFromAGLibMainLoop)
 
 // The server killed mid-Rec: Rec ends at once with the frames delivered so
 // far, and counts no frame lost (none was).
-TEST(PulseServerGone, KilledMidRec)
-{
+TEST(PulseServerGone, KilledMidRec) {
     pulse::PrivateServer server("killed-rec");
     NEED_PRIVATE_SERVER(server, 48000, 2);
     pulse::Player player(server.Dir(), 48000, 2, kSignalSeconds);
@@ -216,14 +204,12 @@ TEST(PulseServerGone, KilledMidRec)
     pulse::Check c = pulse::Verify(Interleave(l, r, 2, stored), 2, 48000L * kSignalSeconds);
     EXPECT_EQ(c.unknown, 0);
     EXPECT_EQ(c.breaks, 0);
-    for (int i = stored; i < n; ++i)
-        ASSERT_TRUE(l[i] == kUntouched && r[i] == kUntouched) << "frame " << i;
+    for (int i = stored; i < n; ++i) ASSERT_TRUE(l[i] == kUntouched && r[i] == kUntouched) << "frame " << i;
     EXPECT_EQ(rec.GetDroppedFrames(), 0);
     ExpectNothingLeft();
 }
 
-TEST(PulseServerGone, KilledMidStream)
-{
+TEST(PulseServerGone, KilledMidStream) {
     pulse::PrivateServer server("killed-stream");
     NEED_PRIVATE_SERVER(server, 48000, 2);
     pulse::Player player(server.Dir(), 48000, 2, kSignalSeconds);
@@ -244,8 +230,7 @@ TEST(PulseServerGone, KilledMidStream)
     ExpectNothingLeft();
 }
 
-TEST(PulseServerGone, NoServerAtAll)
-{
+TEST(PulseServerGone, NoServerAtAll) {
     NEED_SERVER(16000, 1);
     setenv("PULSE_SERVER", ("unix:" + pulse::Env("TAMBLO_PULSE_DIR") + "/nothing-here").c_str(), 1);
     CTamblo rec;
@@ -260,8 +245,7 @@ TEST(PulseServerGone, NoServerAtAll)
 
 // A Stop from another thread during a healthy Rec: Rec says it was cut
 // short and how many frames it holds, all captured; the rest is untouched.
-TEST(PulseRecStopped, StopFromAnotherThreadCutsRecShort)
-{
+TEST(PulseRecStopped, StopFromAnotherThreadCutsRecShort) {
     NEED_SERVER(48000, 2);
     pulse::Player player(pulse::Env("TAMBLO_PULSE_DIR"), 48000, 2, kSignalSeconds);
     CTamblo rec;
@@ -287,8 +271,7 @@ TEST(PulseRecStopped, StopFromAnotherThreadCutsRecShort)
 
 // A frozen server (SIGSTOP): Stop gives up after its time, and so does a
 // Stop from another thread that ends a Rec, during the open too.
-TEST(PulseServerFrozen, StopOfAStream)
-{
+TEST(PulseServerFrozen, StopOfAStream) {
     pulse::PrivateServer server("frozen-stream");
     NEED_PRIVATE_SERVER(server, 48000, 2);
     pulse::Player player(server.Dir(), 48000, 2, kSignalSeconds);
@@ -311,8 +294,7 @@ TEST(PulseServerFrozen, StopOfAStream)
     ExpectNothingLeft();
 }
 
-TEST(PulseServerFrozen, StopFromAnotherThreadEndsRec)
-{
+TEST(PulseServerFrozen, StopFromAnotherThreadEndsRec) {
     pulse::PrivateServer server("frozen-rec");
     NEED_PRIVATE_SERVER(server, 48000, 2);
     pulse::Player player(server.Dir(), 48000, 2, kSignalSeconds);
@@ -321,8 +303,7 @@ TEST(PulseServerFrozen, StopFromAnotherThreadEndsRec)
         CTamblo rec;
         const int n = 48000 * 10;
         std::vector<double> l(n, kUntouched), r(n, kUntouched);
-        if (beforeOpen)
-            server.Freeze();
+        if (beforeOpen) server.Freeze();
         auto recording = std::async(std::launch::async, [&] { rec.Rec(l.data(), r.data(), n, 48000); });
         std::this_thread::sleep_for(std::chrono::milliseconds(beforeOpen ? 500 : 2500));
         server.Freeze();
@@ -338,16 +319,14 @@ TEST(PulseServerFrozen, StopFromAnotherThreadEndsRec)
         }
         pulse::Check c = pulse::Verify(Interleave(l, r, 2, stored), 2, 48000L * kSignalSeconds);
         EXPECT_EQ(c.unknown + c.breaks, 0);
-        for (int i = stored; i < n; ++i)
-            ASSERT_TRUE(l[i] == kUntouched && r[i] == kUntouched) << "frame " << i;
+        for (int i = stored; i < n; ++i) ASSERT_TRUE(l[i] == kUntouched && r[i] == kUntouched) << "frame " << i;
         server.Resume();
     }
     ExpectNothingLeft();
 }
 
 // Many short captures on the real server leave no thread or descriptor.
-TEST(PulseCycles, HundredPrepareStartStop)
-{
+TEST(PulseCycles, HundredPrepareStartStop) {
     NEED_SERVER(48000, 2);
     const int fds = OpenFds();
     {
@@ -366,8 +345,7 @@ TEST(PulseCycles, HundredPrepareStartStop)
     EXPECT_EQ(OpenFds(), fds);
 }
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

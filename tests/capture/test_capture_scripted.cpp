@@ -1,34 +1,28 @@
 // The recorder over the scripted device: what ALSA cannot be made to do on
 // demand (refusals, a close that never comes, slow returns, overruns).
-#include "LiveThreads.h"
-#include "ScriptedBackend.h"
-#include "StreamHost.h"
-
-#include "platform/TambloWaveIn.h"
-
 #include <gtest/gtest.h>
-
 
 #include <atomic>
 #include <chrono>
-#include <future>
 #include <cwchar>
+#include <future>
 #include <thread>
 #include <vector>
+
+#include "LiveThreads.h"
+#include "ScriptedBackend.h"
+#include "StreamHost.h"
+#include "platform/TambloWaveIn.h"
 
 namespace {
 
 constexpr double kUntouched = -77.0;
 
-double Converted(long n)
-{
-    return ScriptedSample(n) / 32768.0;
-}
+double Converted(long n) { return ScriptedSample(n) / 32768.0; }
 
 class Scripted : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         UseScriptedBackend(script);
         // Devices close on their own threads: let the earlier tests' finish.
         ThreadsLeft("tamblo-worker", 0);
@@ -39,14 +33,12 @@ protected:
     void Use(const DeviceScript& s) { UseScriptedBackend(s); }
     int OpensSince() { return GetDeviceCounters().opens - before.opens; }
     // Devices still open, after up to 2 s for their threads to close them.
-    int StillOpen()
-    {
+    int StillOpen() {
         auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
         for (;;) {
             DeviceCounters now = GetDeviceCounters();
             int open = (now.opens - before.opens) - (now.closes - before.closes);
-            if (open <= 0 || std::chrono::steady_clock::now() > deadline)
-                return open;
+            if (open <= 0 || std::chrono::steady_clock::now() > deadline) return open;
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
     }
@@ -66,17 +58,16 @@ struct BadArguments {
 
 }  // namespace
 
-TEST_F(Scripted, ArgumentsOutsideTheLimitsAreRefusedAndOpenNothing)
-{
+TEST_F(Scripted, ArgumentsOutsideTheLimitsAreRefusedAndOpenNothing) {
     const BadArguments cases[] = {
-        {100, 1, 16, 0, false},      {100, 1, 16, -8000, false}, {-1, 1, 16, 8000, false},
-        {100, 1, 8, 8000, false},    {100, 3, 16, 8000, false},  {100, 0, 16, 8000, false},
-        {100, 1, 16, 8000, true},    {100, 2, 16, 96000, true},  // 384000 bytes a second
+        {100, 1, 16, 0, false},   {100, 1, 16, -8000, false}, {-1, 1, 16, 8000, false},
+        {100, 1, 8, 8000, false}, {100, 3, 16, 8000, false},  {100, 0, 16, 8000, false},
+        {100, 1, 16, 8000, true}, {100, 2, 16, 96000, true},  // 384000 bytes a second
     };
     CTamblo rec;
     for (const BadArguments& c : cases) {
-        SCOPED_TRACE(::testing::Message() << c.length << " frames, " << c.channels << " ch, " << c.bits
-                                          << " bits, " << c.rate << " /s");
+        SCOPED_TRACE(::testing::Message()
+                     << c.length << " frames, " << c.channels << " ch, " << c.bits << " bits, " << c.rate << " /s");
         std::vector<double> l(200, kUntouched), r(200, kUntouched);
         rec.Rec(l.data(), c.right ? r.data() : nullptr, c.length, c.channels, c.bits, c.rate);
         EXPECT_EQ(rec.GetLastError(nullptr, 0), tamblo::MMSYSERR_INVALPARAM);
@@ -93,8 +84,7 @@ TEST_F(Scripted, ArgumentsOutsideTheLimitsAreRefusedAndOpenNothing)
     EXPECT_EQ(OpensSince(), 0);
 }
 
-TEST_F(Scripted, RefusedOpenLeavesRecAtOnce)
-{
+TEST_F(Scripted, RefusedOpenLeavesRecAtOnce) {
     script.openResult = -19;
     Use(script);
     CTamblo rec;
@@ -108,8 +98,7 @@ TEST_F(Scripted, RefusedOpenLeavesRecAtOnce)
     EXPECT_EQ(x, std::vector<double>(100, kUntouched));
 }
 
-TEST_F(Scripted, SlowReturnsStopDropsTheBlocksInFlight)
-{
+TEST_F(Scripted, SlowReturnsStopDropsTheBlocksInFlight) {
     script.readMs = 20;
     Use(script);
     CTamblo rec;
@@ -130,8 +119,7 @@ TEST_F(Scripted, SlowReturnsStopDropsTheBlocksInFlight)
 
 // A Stop from another thread cuts a healthy Rec short: Rec says so, stores
 // only frames the device captured, and leaves the rest untouched.
-TEST_F(Scripted, StopFromAnotherThreadCutsRecShort)
-{
+TEST_F(Scripted, StopFromAnotherThreadCutsRecShort) {
     script.readMs = 30;
     Use(script);
     CTamblo rec;
@@ -149,15 +137,12 @@ TEST_F(Scripted, StopFromAnotherThreadCutsRecShort)
     const int stored = rec.GetRecordedFrames();
     EXPECT_GT(stored, 0);
     EXPECT_LT(stored, n);
-    for (int i = 0; i < stored; ++i)
-        ASSERT_EQ(x[i], Converted(i)) << "frame " << i;
-    for (int i = stored; i < n; ++i)
-        ASSERT_EQ(x[i], kUntouched) << "frame " << i << " was never captured";
+    for (int i = 0; i < stored; ++i) ASSERT_EQ(x[i], Converted(i)) << "frame " << i;
+    for (int i = stored; i < n; ++i) ASSERT_EQ(x[i], kUntouched) << "frame " << i << " was never captured";
     EXPECT_EQ(StillOpen(), 0);
 }
 
-TEST_F(Scripted, StopInsideTheHandlerReturnsAtOnce)
-{
+TEST_F(Scripted, StopInsideTheHandlerReturnsAtOnce) {
     CTamblo rec;
     StreamHost host(rec, 50, 1);
     int stopErrors = -1;
@@ -176,8 +161,7 @@ TEST_F(Scripted, StopInsideTheHandlerReturnsAtOnce)
     EXPECT_EQ(StillOpen(), 0);
 }
 
-TEST_F(Scripted, DeviceFailingMidRecordingEndsRecWithItsError)
-{
+TEST_F(Scripted, DeviceFailingMidRecordingEndsRecWithItsError) {
     script.failAfter = 16000;
     Use(script);
     CTamblo rec;
@@ -200,8 +184,7 @@ TEST_F(Scripted, DeviceFailingMidRecordingEndsRecWithItsError)
     EXPECT_EQ(l[99], Converted(99));
 }
 
-TEST_F(Scripted, DeviceFailingMidStreamEndsTheStream)
-{
+TEST_F(Scripted, DeviceFailingMidStreamEndsTheStream) {
     script.failAfter = 300;
     script.readMs = 5;
     Use(script);
@@ -211,8 +194,7 @@ TEST_F(Scripted, DeviceFailingMidStreamEndsTheStream)
     rec.Start();
     host.PumpUntil(100, 300);
     EXPECT_EQ(host.indices, (std::vector<int>{0, 1, 0}));  // the blocks the device could not fill are not announced
-    for (size_t i = 0; i < host.left.size(); ++i)
-        ASSERT_EQ(host.left[i], Converted(static_cast<long>(i)));
+    for (size_t i = 0; i < host.left.size(); ++i) ASSERT_EQ(host.left[i], Converted(static_cast<long>(i)));
     EXPECT_EQ(StillOpen(), 0);
     EXPECT_EQ(ThreadsLeft("tamblo-worker", workers), 0);
     EXPECT_EQ(rec.GetLastError(nullptr, 0), -19);  // before the host's Stop
@@ -223,8 +205,7 @@ TEST_F(Scripted, DeviceFailingMidStreamEndsTheStream)
     EXPECT_EQ(rec.GetLastError(nullptr, 0), 0);
 }
 
-TEST_F(Scripted, OverrunsAreCounted)
-{
+TEST_F(Scripted, OverrunsAreCounted) {
     script.lostPerRead = 10;
     Use(script);
     CTamblo rec;
@@ -234,8 +215,7 @@ TEST_F(Scripted, OverrunsAreCounted)
     EXPECT_EQ(rec.GetDroppedFrames(), 30);
 }
 
-TEST_F(Scripted, DestroyingARunningStreamStopsAndWaits)
-{
+TEST_F(Scripted, DestroyingARunningStreamStopsAndWaits) {
     script.readMs = 5;
     Use(script);
     {
@@ -248,8 +228,7 @@ TEST_F(Scripted, DestroyingARunningStreamStopsAndWaits)
     EXPECT_EQ(StillOpen(), 0);
 }
 
-TEST_F(Scripted, VersionAndEcho)
-{
+TEST_F(Scripted, VersionAndEcho) {
     CTamblo rec;
     EXPECT_STREQ(rec.GetVersion(0), "1.1");
     EXPECT_STREQ(rec.GetVersion(1), "110");
@@ -261,8 +240,7 @@ TEST_F(Scripted, VersionAndEcho)
 }
 
 // Many short captures, back to back: no hang, no device left open.
-TEST_F(Scripted, StressPrepareStartStopAndRec)
-{
+TEST_F(Scripted, StressPrepareStartStopAndRec) {
     CTamblo rec;
     StreamHost host(rec, 16, 1);
     for (int cycle = 0; cycle < 500; ++cycle) {
@@ -283,8 +261,7 @@ TEST_F(Scripted, StressPrepareStartStopAndRec)
 
 namespace {
 
-long MsSince(std::chrono::steady_clock::time_point t0)
-{
+long MsSince(std::chrono::steady_clock::time_point t0) {
     return static_cast<long>(
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count());
 }
@@ -298,8 +275,7 @@ struct Thaw {
 
 // A device that stops answering (a frozen sound server): Stop, the
 // destructor and a Stop from another thread give up in their time.
-TEST_F(Scripted, FrozenDeviceStopGivesUpInTime)
-{
+TEST_F(Scripted, FrozenDeviceStopGivesUpInTime) {
     script.readMs = 200;  // the device holds a buffer when Stop comes
     Use(script);
     Thaw thaw;
@@ -322,8 +298,7 @@ TEST_F(Scripted, FrozenDeviceStopGivesUpInTime)
     EXPECT_EQ(StillOpen(), 0);
 }
 
-TEST_F(Scripted, FrozenDeviceDestructorAndStartGiveUpInTime)
-{
+TEST_F(Scripted, FrozenDeviceDestructorAndStartGiveUpInTime) {
     Thaw thaw;
     CTambloWindow window([](UINT, WPARAM, LPARAM) -> LRESULT { return 0; });
     auto t0 = std::chrono::steady_clock::now();
@@ -340,8 +315,7 @@ TEST_F(Scripted, FrozenDeviceDestructorAndStartGiveUpInTime)
     EXPECT_EQ(StillOpen(), 0);
 }
 
-TEST_F(Scripted, StopFromAnotherThreadReleasesRecOnAFrozenDevice)
-{
+TEST_F(Scripted, StopFromAnotherThreadReleasesRecOnAFrozenDevice) {
     Thaw thaw;
     for (bool beforeOpen : {false, true}) {
         SCOPED_TRACE(beforeOpen ? "frozen before the open" : "frozen while recording");
@@ -349,8 +323,7 @@ TEST_F(Scripted, StopFromAnotherThreadReleasesRecOnAFrozenDevice)
         Use(script);
         CTamblo rec;
         std::vector<double> x(80000, kUntouched);
-        if (beforeOpen)
-            FreezeDevices(true);
+        if (beforeOpen) FreezeDevices(true);
         auto recording = std::async(std::launch::async, [&] { rec.Rec(x.data(), 80000, 8000); });
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         FreezeDevices(true);
@@ -361,10 +334,8 @@ TEST_F(Scripted, StopFromAnotherThreadReleasesRecOnAFrozenDevice)
         int code = rec.GetLastError(nullptr, 0);
         EXPECT_TRUE(code == tamblo::WAVERR_STOPPED || code == tamblo::WAVERR_TIMEDOUT) << code;
         int stored = rec.GetRecordedFrames();
-        for (int i = 0; i < stored; ++i)
-            ASSERT_EQ(x[i], Converted(i));
-        for (int i = stored; i < 80000; ++i)
-            ASSERT_EQ(x[i], kUntouched);
+        for (int i = 0; i < stored; ++i) ASSERT_EQ(x[i], Converted(i));
+        for (int i = stored; i < 80000; ++i) ASSERT_EQ(x[i], kUntouched);
         FreezeDevices(false);
     }
     EXPECT_EQ(ThreadsLeft("tamblo-device", 0), 0);
