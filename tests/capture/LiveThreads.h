@@ -1,4 +1,5 @@
-// Counts this process's threads by name, to see that a capture left none behind.
+// Counts this process's threads by name and its open descriptors, to see that
+// a capture left none behind.
 #pragma once
 
 #include <dirent.h>
@@ -17,6 +18,16 @@ inline int LiveThreads(const std::string& name) {
             std::string s;
             if (e->d_name[0] != '.' && std::getline(comm, s) && s == name) ++n;
         }
+        closedir(d);
+    }
+    return n;
+}
+
+// Descriptors open in this process now (the listing's own included).
+inline int OpenFds() {
+    int n = 0;
+    if (DIR* d = opendir("/proc/self/fd")) {
+        while (readdir(d)) ++n;
         closedir(d);
     }
     return n;

@@ -23,14 +23,6 @@ double Converted(long n) { return FileSample(n) / 32768.0; }
 
 constexpr long kFileSamples = 400000;
 
-int OpenFds() {
-    int n = 0;
-    if (DIR* d = opendir("/proc/self/fd")) {
-        while (readdir(d)) ++n;
-        closedir(d);
-    }
-    return n;
-}
 constexpr double kUntouched = 1234.5;
 
 }  // namespace

@@ -32,15 +32,6 @@ std::int16_t FileSample(long n) { return static_cast<std::int16_t>(static_cast<s
 
 std::int16_t Silence(long) { return 0; }
 
-int OpenFds() {
-    int n = 0;
-    if (DIR* d = opendir("/proc/self/fd")) {
-        while (readdir(d)) ++n;
-        closedir(d);
-    }
-    return n;
-}
-
 // Feeds `samples` samples into the FIFO once the capture opens it, then
 // closes it (after `hold`, when given: until then the input stalls).
 class Writer {

@@ -32,15 +32,6 @@ long MsSince(std::chrono::steady_clock::time_point t0) {
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count());
 }
 
-int OpenFds() {
-    int n = 0;
-    if (DIR* d = opendir("/proc/self/fd")) {
-        while (readdir(d)) ++n;
-        closedir(d);
-    }
-    return n;
-}
-
 std::vector<std::int16_t> Interleave(const std::vector<double>& l, const std::vector<double>& r, int ch, long n) {
     std::vector<std::int16_t> out;
     for (long i = 0; i < n; ++i) {
