@@ -113,8 +113,11 @@ TEST(AlsaLifetime, PrepareAgainStopsTheEarlierCapture) {
         rec.Prepare(host.window.GetHwnd(), 100, 1, 16, 8000);
         rec.Start();
         host.PumpUntil(2);
-        size_t blocks = host.indices.size();
+        // Stops the first capture. A block it had announced before may still
+        // reach the handler while this call waits (it is a captured one); none
+        // may come after it returns.
         rec.Prepare(host.window.GetHwnd(), 100, 1, 16, 8000);
+        size_t blocks = host.indices.size();
         host.PumpUntil(blocks + 10, 300);
         EXPECT_EQ(host.indices.size(), blocks) << "blocks announced that were never captured";
         for (int i = 0; i < 4; ++i) rec.Prepare(host.window.GetHwnd(), 100, 1, 16, 8000);
