@@ -6,9 +6,10 @@
 // passes of growing span l (in doubles) whose twiddle factor is constant over
 // a block of 4l doubles: block s uses wk1 = w-pair[s], wk2 = wk1^2 and
 // wk3 = wk1^3. Because the table is bit-reversed, wk2 is w-pair[s/2] (times i
-// for odd s) and only wk3 is derived. Passes of span l >= W work on W doubles
-// of one block at a time; the first pass (l = 2) works on W/2 neighbouring
-// blocks at a time, one vector per leg, each lane with its own twiddles.
+// for odd s), and wk3 is a table entry times a power of i. Passes of span
+// l >= W work on W doubles of one block at a time; the first pass (l = 2)
+// works on W/2 neighbouring blocks at a time, one vector per leg, each lane
+// with its own twiddles.
 #ifndef VORNIX_KERNELS_PASSES_H
 #define VORNIX_KERNELS_PASSES_H
 
@@ -44,7 +45,8 @@ Vt<V> CMul(const Tw<V>& t, Vt<V> x) {
     return V::Fma(t.r, x, t.i * V::Swap(x));
 }
 
-// wk3 = wk1 wk2 (that is wk1^3), formed as CMul forms it. The product of two
+// wk3 = wk1 wk2 (that is wk1^3), formed as CMul forms it: for the first pass
+// of the wider paths, whose lanes each hold another block. The product of two
 // table values keeps the error of wk3 near that of the table; the identities
 // cos 3t = cos t - 2 sin 2t sin t, sin 3t = 2 sin 2t cos t - sin t would
 // nearly triple it.
@@ -52,6 +54,45 @@ template <class V>
 void Cube(double wk1r, double wk1i, double wk2r, double wk2i, double& wk3r, double& wk3i) {
     wk3r = V::Fma1(wk1r, wk2r, -(wk1i * wk2i));
     wk3i = V::Fma1(wk1r, wk2i, wk1i * wk2r);
+}
+
+// The 32 bits of x in reverse order.
+inline unsigned Reverse32(unsigned x) {
+    x = __builtin_bswap32(x);
+    x = ((x >> 4) & 0x0F0F0F0Fu) | ((x & 0x0F0F0F0Fu) << 4);
+    x = ((x >> 2) & 0x33333333u) | ((x & 0x33333333u) << 2);
+    return ((x >> 1) & 0x55555555u) | ((x & 0x55555555u) << 1);
+}
+
+// wk3 = wk1^3 of the blocks s (even) and s + 1, read from the table: rounded
+// once, as the table is, instead of by a product of two rounded values. Table
+// pair p holds the angle (pi/2) f(p), f(p) the binary fraction 0.b0 b1 b2 ...
+// of p's bits in reverse, so with R = 2^32 f(s): 3 R = 2^32 q + r, and wk3 is
+// i^q times pair Reverse32(r). Block s + 1 adds 2^31 to R: its pair is the
+// neighbour p ^ 1, and its quarter turns q of 3 R + 3 2^31 (R < 2^31: q <= 2).
+struct Thirds {
+    double r0, i0, r1, i1;
+};
+
+// (r, i) times i^q, q <= 2: exact.
+inline void TimesIPow(unsigned q, double& r, double& i) {
+    if (q == 1) {
+        const double t = r;
+        r = -i;
+        i = t;
+    } else if (q == 2) {
+        r = -r;
+        i = -i;
+    }
+}
+
+inline Thirds ThirdTwiddles(const double* w, unsigned s) {
+    const unsigned long long t = 3ull * Reverse32(s), t1 = t + 0x180000000ull;
+    const unsigned p = Reverse32(static_cast<unsigned>(t));
+    Thirds th{w[2 * p], w[2 * p + 1], w[2 * (p ^ 1)], w[2 * (p ^ 1) + 1]};
+    TimesIPow(static_cast<unsigned>(t >> 32), th.r0, th.i0);
+    TimesIPow(static_cast<unsigned>(t1 >> 32), th.r1, th.i1);
+    return th;
 }
 
 // Every imaginary part negated if kConj.
@@ -145,16 +186,12 @@ void Pass(int l, double* a, const double* w, int lo, int hi) {
         const int k1 = k / m, k2 = k1 << 1;
         const double wk2r = w[k1], wk2i = w[k1 + 1];
         double wk1r = w[k2], wk1i = w[k2 + 1];
-        const Tw<V> t2 = Same<V>(wk2r, wk2i), t1 = Same<V>(wk1r, wk1i);
-        double wk3r, wk3i;
-        Cube<V>(wk1r, wk1i, wk2r, wk2i, wk3r, wk3i);
-        const Tw<V> t3 = Same<V>(wk3r, wk3i);
+        const Thirds wk3 = ThirdTwiddles(w, k1);
+        const Tw<V> t2 = Same<V>(wk2r, wk2i), t1 = Same<V>(wk1r, wk1i), t3 = Same<V>(wk3.r0, wk3.i0);
         for (int j = k; j < l + k; j += V::W) Bfly4At<V>(a, j, l, t1, t2, t3);
         wk1r = w[k2 + 2];
         wk1i = w[k2 + 3];
-        const Tw<V> u2 = Same<V>(-wk2i, wk2r), u1 = Same<V>(wk1r, wk1i);
-        Cube<V>(wk1r, wk1i, -wk2i, wk2r, wk3r, wk3i);
-        const Tw<V> u3 = Same<V>(wk3r, wk3i);
+        const Tw<V> u2 = Same<V>(-wk2i, wk2r), u1 = Same<V>(wk1r, wk1i), u3 = Same<V>(wk3.r1, wk3.i1);
         for (int j = k + m; j < l + (k + m); j += V::W) Bfly4At<V>(a, j, l, u1, u2, u3);
     }
 }
