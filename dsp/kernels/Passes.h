@@ -45,6 +45,22 @@ Vt<V> CMul(const Tw<V>& t, Vt<V> x) {
     return V::Fma(t.r, x, t.i * V::Swap(x));
 }
 
+// Without fused multiply-adds, wr x + wi (i x) as x + ((wr - 1) x + wi (i x))
+// for wr >= 1/2 (wr - 1 is exact), or as (i x) + (wr x + (wi - 1) (i x)) for
+// wi >= 1/2: the product of a value near 1 by x, rounded in full, becomes an
+// exact x and the product by the small wr - 1 or wi - 1 (one rounding less).
+// d = wr - 1 or wi - 1 respectively, in every lane.
+template <class V>
+Vt<V> CMulNearOne(const Tw<V>& t, Vt<V> d, Vt<V> x) {
+    return x + (d * x + t.i * V::Swap(x));
+}
+
+template <class V>
+Vt<V> CMulNearI(const Tw<V>& t, Vt<V> d, Vt<V> x) {
+    const Vt<V> ix = V::Swap(x) * V::MinusPlus();
+    return ix + (t.r * x + d * ix);
+}
+
 // wk3 = wk1 wk2 (that is wk1^3), formed as CMul forms it: for the first pass
 // of the wider paths, whose lanes each hold another block. The product of two
 // table values keeps the error of wk3 near that of the table; the identities
@@ -105,19 +121,26 @@ Vt<V> Out(Vt<V> x) {
 // Radix-4 butterfly on the legs a0 .. a3:
 // x0 = a0 + a1, x1 = a0 - a1, x2 = a2 + a3, x3 = a2 - a3;
 // a0 = x0 + x2, a1 = wk1 (x1 + i x3), a2 = wk2 (x0 - x2), a3 = wk3 (x1 - i x3).
-template <class V>
-void Bfly4(Vt<V>& a0, Vt<V>& a1, Vt<V>& a2, Vt<V>& a3, const Tw<V>& wk1, const Tw<V>& wk2, const Tw<V>& wk3) {
+// kNear: wk1 by CMul (0), CMulNearOne (1) or CMulNearI (2) with d1.
+template <class V, int kNear = 0>
+void Bfly4(Vt<V>& a0, Vt<V>& a1, Vt<V>& a2, Vt<V>& a3, const Tw<V>& wk1, const Tw<V>& wk2, const Tw<V>& wk3,
+           Vt<V> d1 = Vt<V>{}) {
     const Vt<V> x0 = a0 + a1, x1 = a0 - a1, x2 = a2 + a3, ix3 = V::Swap(a2 - a3) * V::MinusPlus();
     a0 = x0 + x2;
     a2 = CMul<V>(wk2, x0 - x2);
-    a1 = CMul<V>(wk1, x1 + ix3);
+    if constexpr (kNear == 1)
+        a1 = CMulNearOne<V>(wk1, d1, x1 + ix3);
+    else if constexpr (kNear == 2)
+        a1 = CMulNearI<V>(wk1, d1, x1 + ix3);
+    else
+        a1 = CMul<V>(wk1, x1 + ix3);
     a3 = CMul<V>(wk3, x1 - ix3);
 }
 
-template <class V>
-void Bfly4At(double* a, int j, int l, const Tw<V>& wk1, const Tw<V>& wk2, const Tw<V>& wk3) {
+template <class V, int kNear = 0>
+void Bfly4At(double* a, int j, int l, const Tw<V>& wk1, const Tw<V>& wk2, const Tw<V>& wk3, Vt<V> d1 = Vt<V>{}) {
     Vt<V> a0 = V::Ld(a + j), a1 = V::Ld(a + j + l), a2 = V::Ld(a + j + 2 * l), a3 = V::Ld(a + j + 3 * l);
-    Bfly4<V>(a0, a1, a2, a3, wk1, wk2, wk3);
+    Bfly4<V, kNear>(a0, a1, a2, a3, wk1, wk2, wk3, d1);
     V::St(a + j, a0);
     V::St(a + j + l, a1);
     V::St(a + j + 2 * l, a2);
@@ -181,18 +204,22 @@ void Pass(int l, double* a, const double* w, int lo, int hi) {
         k = m2;
     }
     // Pairs of blocks: the first uses wk2 = (w[k1], w[k1+1]), the second i
-    // times that; wk1 is (w[k2], w[k2+1]) and (w[k2+2], w[k2+3]).
+    // times that; wk1 is (w[k2], w[k2+1]) and (w[k2+2], w[k2+3]), of angles
+    // below and above pi/4 (k1 is even).
+    constexpr int kNearOne = V::kFused ? 0 : 1, kNearI = V::kFused ? 0 : 2;
     for (; k < hi; k += m2) {
         const int k1 = k / m, k2 = k1 << 1;
         const double wk2r = w[k1], wk2i = w[k1 + 1];
         double wk1r = w[k2], wk1i = w[k2 + 1];
         const Thirds wk3 = ThirdTwiddles(w, k1);
         const Tw<V> t2 = Same<V>(wk2r, wk2i), t1 = Same<V>(wk1r, wk1i), t3 = Same<V>(wk3.r0, wk3.i0);
-        for (int j = k; j < l + k; j += V::W) Bfly4At<V>(a, j, l, t1, t2, t3);
+        const Vt<V> d1 = V::Set1(wk1r - 1.0);
+        for (int j = k; j < l + k; j += V::W) Bfly4At<V, kNearOne>(a, j, l, t1, t2, t3, d1);
         wk1r = w[k2 + 2];
         wk1i = w[k2 + 3];
         const Tw<V> u2 = Same<V>(-wk2i, wk2r), u1 = Same<V>(wk1r, wk1i), u3 = Same<V>(wk3.r1, wk3.i1);
-        for (int j = k + m; j < l + (k + m); j += V::W) Bfly4At<V>(a, j, l, u1, u2, u3);
+        const Vt<V> e1 = V::Set1(wk1i - 1.0);
+        for (int j = k + m; j < l + (k + m); j += V::W) Bfly4At<V, kNearI>(a, j, l, u1, u2, u3, e1);
     }
 }
 
