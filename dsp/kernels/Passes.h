@@ -61,9 +61,10 @@ Vt<V> CMulNearI(const Tw<V>& t, Vt<V> d, Vt<V> x) {
     return ix + (t.r * x + d * ix);
 }
 
-// wk3 = wk1 wk2 (that is wk1^3), formed as CMul forms it: for the first pass
-// of the wider paths, whose lanes each hold another block. The product of two
-// table values keeps the error of wk3 near that of the table; the identities
+// wk3 = wk1 wk2 (that is wk1^3), formed as CMul forms it: for the short
+// blocks of the wider paths (their first pass: a block per lane). The
+// product of two table values keeps the error of wk3 near that of the table
+// (ThirdTwiddles below halves it); the identities
 // cos 3t = cos t - 2 sin 2t sin t, sin 3t = 2 sin 2t cos t - sin t would
 // nearly triple it.
 template <class V>
@@ -211,7 +212,15 @@ void Pass(int l, double* a, const double* w, int lo, int hi) {
         const int k1 = k / m, k2 = k1 << 1;
         const double wk2r = w[k1], wk2i = w[k1 + 1];
         double wk1r = w[k2], wk1i = w[k2 + 1];
-        const Thirds wk3 = ThirdTwiddles(w, k1);
+        Thirds wk3;
+        if (!V::kFused || l >= 4 * V::W) {
+            wk3 = ThirdTwiddles(w, k1);
+        } else {
+            // Blocks of one to three vectors on the wider paths: the look-up
+            // would cost more time than the butterflies; the product instead.
+            Cube<V>(wk1r, wk1i, wk2r, wk2i, wk3.r0, wk3.i0);
+            Cube<V>(w[k2 + 2], w[k2 + 3], -wk2i, wk2r, wk3.r1, wk3.i1);
+        }
         const Tw<V> t2 = Same<V>(wk2r, wk2i), t1 = Same<V>(wk1r, wk1i), t3 = Same<V>(wk3.r0, wk3.i0);
         const Vt<V> d1 = V::Set1(wk1r - 1.0);
         for (int j = k; j < l + k; j += V::W) Bfly4At<V, kNearOne>(a, j, l, t1, t2, t3, d1);
