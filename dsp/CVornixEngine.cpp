@@ -18,12 +18,15 @@
 
 namespace {
 
-// cos(delta j) and sin(delta j) for the tables, the angle delta j formed in
-// extended precision: rounding it to double first would add up to another
-// unit in the last place to the entries, and that error reaches every
-// transform through its twiddles.
-void CosSin(double delta, int j, double& c, double& s) {
-    const long double t = static_cast<long double>(delta) * j;
+// cos and sin of the angle (pi/4) j / nh for the tables, the angle formed in
+// extended precision from an extended-precision pi: a double pi/4 (or a
+// double step) is off by up to half a unit in its last place, an error that
+// grows with j and reaches every transform through its twiddles. Rounded once
+// from long double, the entries are the doubles nearest the true values but
+// for rare ties.
+void CosSin(int j, int nh, double& c, double& s) {
+    constexpr long double kQuarterPi = 0.785398163397448309615660845819875721L;
+    const long double t = kQuarterPi * j / nh;
     c = static_cast<double>(std::cos(t));
     s = static_cast<double>(std::sin(t));
 }
@@ -104,15 +107,14 @@ void CVornix::makewt(int nw, int* ip, double* w) {
     ip[1] = 1;
     if (nw > 2) {
         const int nwh = nw >> 1;
-        const double delta = std::atan(1.0) / nwh;
         w[0] = 1;
         w[1] = 0;
-        w[nwh] = std::cos(delta * nwh);
+        w[nwh] = std::sqrt(0.5);
         w[nwh + 1] = w[nwh];
         if (nwh > 2) {
             for (int j = 2; j < nwh; j += 2) {
                 double x, y;
-                CosSin(delta, j, x, y);
+                CosSin(j, nwh, x, y);
                 w[j] = x;
                 w[j + 1] = y;
                 w[nw - j] = y;
@@ -127,12 +129,11 @@ void CVornix::makect(int nc, int* ip, double* c) {
     ip[1] = nc;
     if (nc > 1) {
         const int nch = nc >> 1;
-        const double delta = std::atan(1.0) / nch;
-        c[0] = std::cos(delta * nch);
+        c[0] = std::sqrt(0.5);
         c[nch] = 0.5 * c[0];
         for (int j = 1; j < nch; j++) {
             double x, y;
-            CosSin(delta, j, x, y);
+            CosSin(j, nch, x, y);
             c[j] = 0.5 * x;
             c[nc - j] = 0.5 * y;
         }

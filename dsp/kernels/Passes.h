@@ -6,9 +6,10 @@
 // passes of growing span l (in doubles) whose twiddle factor is constant over
 // a block of 4l doubles: block s uses wk1 = w-pair[s], wk2 = wk1^2 and
 // wk3 = wk1^3. Because the table is bit-reversed, wk2 is w-pair[s/2] (times i
-// for odd s) and only wk3 is derived. Passes of span l >= W work on W doubles
-// of one block at a time; the first pass (l = 2) works on W/2 neighbouring
-// blocks at a time, one vector per leg, each lane with its own twiddles.
+// for odd s), and wk3 is a table entry times a power of i. Passes of span
+// l >= W work on W doubles of one block at a time; the first pass (l = 2)
+// works on W/2 neighbouring blocks at a time, one vector per leg, each lane
+// with its own twiddles.
 #ifndef VORNIX_KERNELS_PASSES_H
 #define VORNIX_KERNELS_PASSES_H
 
@@ -44,14 +45,71 @@ Vt<V> CMul(const Tw<V>& t, Vt<V> x) {
     return V::Fma(t.r, x, t.i * V::Swap(x));
 }
 
-// wk3 = wk1 wk2 (that is wk1^3), formed as CMul forms it. The product of two
-// table values keeps the error of wk3 near that of the table; the identities
+// Without fused multiply-adds, wr x + wi (i x) as x + ((wr - 1) x + wi (i x))
+// for wr >= 1/2 (wr - 1 is exact), or as (i x) + (wr x + (wi - 1) (i x)) for
+// wi >= 1/2: the product of a value near 1 by x, rounded in full, becomes an
+// exact x and the product by the small wr - 1 or wi - 1 (one rounding less).
+// d = wr - 1 or wi - 1 respectively, in every lane.
+template <class V>
+Vt<V> CMulNearOne(const Tw<V>& t, Vt<V> d, Vt<V> x) {
+    return x + (d * x + t.i * V::Swap(x));
+}
+
+template <class V>
+Vt<V> CMulNearI(const Tw<V>& t, Vt<V> d, Vt<V> x) {
+    const Vt<V> ix = V::Swap(x) * V::MinusPlus();
+    return ix + (t.r * x + d * ix);
+}
+
+// wk3 = wk1 wk2 (that is wk1^3), formed as CMul forms it: for the short
+// blocks of the wider paths (their first pass: a block per lane). The
+// product of two table values keeps the error of wk3 near that of the table
+// (ThirdTwiddles below halves it); the identities
 // cos 3t = cos t - 2 sin 2t sin t, sin 3t = 2 sin 2t cos t - sin t would
 // nearly triple it.
 template <class V>
 void Cube(double wk1r, double wk1i, double wk2r, double wk2i, double& wk3r, double& wk3i) {
     wk3r = V::Fma1(wk1r, wk2r, -(wk1i * wk2i));
     wk3i = V::Fma1(wk1r, wk2i, wk1i * wk2r);
+}
+
+// The 32 bits of x in reverse order.
+inline unsigned Reverse32(unsigned x) {
+    x = __builtin_bswap32(x);
+    x = ((x >> 4) & 0x0F0F0F0Fu) | ((x & 0x0F0F0F0Fu) << 4);
+    x = ((x >> 2) & 0x33333333u) | ((x & 0x33333333u) << 2);
+    return ((x >> 1) & 0x55555555u) | ((x & 0x55555555u) << 1);
+}
+
+// wk3 = wk1^3 of the blocks s (even) and s + 1, read from the table: rounded
+// once, as the table is, instead of by a product of two rounded values. Table
+// pair p holds the angle (pi/2) f(p), f(p) the binary fraction 0.b0 b1 b2 ...
+// of p's bits in reverse, so with R = 2^32 f(s): 3 R = 2^32 q + r, and wk3 is
+// i^q times pair Reverse32(r). Block s + 1 adds 2^31 to R: its pair is the
+// neighbour p ^ 1, and its quarter turns q of 3 R + 3 2^31 (R < 2^31: q <= 2).
+struct Thirds {
+    double r0, i0, r1, i1;
+};
+
+// (r, i) times i^q, q <= 2: exact.
+inline void TimesIPow(unsigned q, double& r, double& i) {
+    if (q == 1) {
+        const double t = r;
+        r = -i;
+        i = t;
+    } else if (q == 2) {
+        r = -r;
+        i = -i;
+    }
+}
+
+inline Thirds ThirdTwiddles(const double* w, unsigned s) {
+    const unsigned long long t = 3ull * Reverse32(s), t1 = t + 0x180000000ull;
+    const unsigned p = Reverse32(static_cast<unsigned>(t));
+    Thirds th{w[2 * p], w[2 * p + 1], w[2 * (p ^ 1)], w[2 * (p ^ 1) + 1]};
+    TimesIPow(static_cast<unsigned>(t >> 32), th.r0, th.i0);
+    TimesIPow(static_cast<unsigned>(t1 >> 32), th.r1, th.i1);
+    return th;
 }
 
 // Every imaginary part negated if kConj.
@@ -64,19 +122,26 @@ Vt<V> Out(Vt<V> x) {
 // Radix-4 butterfly on the legs a0 .. a3:
 // x0 = a0 + a1, x1 = a0 - a1, x2 = a2 + a3, x3 = a2 - a3;
 // a0 = x0 + x2, a1 = wk1 (x1 + i x3), a2 = wk2 (x0 - x2), a3 = wk3 (x1 - i x3).
-template <class V>
-void Bfly4(Vt<V>& a0, Vt<V>& a1, Vt<V>& a2, Vt<V>& a3, const Tw<V>& wk1, const Tw<V>& wk2, const Tw<V>& wk3) {
+// kNear: wk1 by CMul (0), CMulNearOne (1) or CMulNearI (2) with d1.
+template <class V, int kNear = 0>
+void Bfly4(Vt<V>& a0, Vt<V>& a1, Vt<V>& a2, Vt<V>& a3, const Tw<V>& wk1, const Tw<V>& wk2, const Tw<V>& wk3,
+           Vt<V> d1 = Vt<V>{}) {
     const Vt<V> x0 = a0 + a1, x1 = a0 - a1, x2 = a2 + a3, ix3 = V::Swap(a2 - a3) * V::MinusPlus();
     a0 = x0 + x2;
     a2 = CMul<V>(wk2, x0 - x2);
-    a1 = CMul<V>(wk1, x1 + ix3);
+    if constexpr (kNear == 1)
+        a1 = CMulNearOne<V>(wk1, d1, x1 + ix3);
+    else if constexpr (kNear == 2)
+        a1 = CMulNearI<V>(wk1, d1, x1 + ix3);
+    else
+        a1 = CMul<V>(wk1, x1 + ix3);
     a3 = CMul<V>(wk3, x1 - ix3);
 }
 
-template <class V>
-void Bfly4At(double* a, int j, int l, const Tw<V>& wk1, const Tw<V>& wk2, const Tw<V>& wk3) {
+template <class V, int kNear = 0>
+void Bfly4At(double* a, int j, int l, const Tw<V>& wk1, const Tw<V>& wk2, const Tw<V>& wk3, Vt<V> d1 = Vt<V>{}) {
     Vt<V> a0 = V::Ld(a + j), a1 = V::Ld(a + j + l), a2 = V::Ld(a + j + 2 * l), a3 = V::Ld(a + j + 3 * l);
-    Bfly4<V>(a0, a1, a2, a3, wk1, wk2, wk3);
+    Bfly4<V, kNear>(a0, a1, a2, a3, wk1, wk2, wk3, d1);
     V::St(a + j, a0);
     V::St(a + j + l, a1);
     V::St(a + j + 2 * l, a2);
@@ -140,22 +205,30 @@ void Pass(int l, double* a, const double* w, int lo, int hi) {
         k = m2;
     }
     // Pairs of blocks: the first uses wk2 = (w[k1], w[k1+1]), the second i
-    // times that; wk1 is (w[k2], w[k2+1]) and (w[k2+2], w[k2+3]).
+    // times that; wk1 is (w[k2], w[k2+1]) and (w[k2+2], w[k2+3]), of angles
+    // below and above pi/4 (k1 is even).
+    constexpr int kNearOne = V::kFused ? 0 : 1, kNearI = V::kFused ? 0 : 2;
     for (; k < hi; k += m2) {
         const int k1 = k / m, k2 = k1 << 1;
         const double wk2r = w[k1], wk2i = w[k1 + 1];
         double wk1r = w[k2], wk1i = w[k2 + 1];
-        const Tw<V> t2 = Same<V>(wk2r, wk2i), t1 = Same<V>(wk1r, wk1i);
-        double wk3r, wk3i;
-        Cube<V>(wk1r, wk1i, wk2r, wk2i, wk3r, wk3i);
-        const Tw<V> t3 = Same<V>(wk3r, wk3i);
-        for (int j = k; j < l + k; j += V::W) Bfly4At<V>(a, j, l, t1, t2, t3);
+        Thirds wk3;
+        if (!V::kFused || l >= 4 * V::W) {
+            wk3 = ThirdTwiddles(w, k1);
+        } else {
+            // Blocks of one to three vectors on the wider paths: the look-up
+            // would cost more time than the butterflies; the product instead.
+            Cube<V>(wk1r, wk1i, wk2r, wk2i, wk3.r0, wk3.i0);
+            Cube<V>(w[k2 + 2], w[k2 + 3], -wk2i, wk2r, wk3.r1, wk3.i1);
+        }
+        const Tw<V> t2 = Same<V>(wk2r, wk2i), t1 = Same<V>(wk1r, wk1i), t3 = Same<V>(wk3.r0, wk3.i0);
+        const Vt<V> d1 = V::Set1(wk1r - 1.0);
+        for (int j = k; j < l + k; j += V::W) Bfly4At<V, kNearOne>(a, j, l, t1, t2, t3, d1);
         wk1r = w[k2 + 2];
         wk1i = w[k2 + 3];
-        const Tw<V> u2 = Same<V>(-wk2i, wk2r), u1 = Same<V>(wk1r, wk1i);
-        Cube<V>(wk1r, wk1i, -wk2i, wk2r, wk3r, wk3i);
-        const Tw<V> u3 = Same<V>(wk3r, wk3i);
-        for (int j = k + m; j < l + (k + m); j += V::W) Bfly4At<V>(a, j, l, u1, u2, u3);
+        const Tw<V> u2 = Same<V>(-wk2i, wk2r), u1 = Same<V>(wk1r, wk1i), u3 = Same<V>(wk3.r1, wk3.i1);
+        const Vt<V> e1 = V::Set1(wk1i - 1.0);
+        for (int j = k + m; j < l + (k + m); j += V::W) Bfly4At<V, kNearI>(a, j, l, u1, u2, u3, e1);
     }
 }
 

@@ -39,6 +39,7 @@ struct V2 : VecOf<D2, I2> {
     static T Swap(T x) { return __builtin_shufflevector(x, x, 1, 0); }
     static T DupRe(T x) { return __builtin_shufflevector(x, x, 0, 0); }
     static T DupIm(T x) { return __builtin_shufflevector(x, x, 1, 1); }
+    static constexpr bool kFused = false;
     static T Fma(T a, T b, T c) { return a * b + c; }
     static double Fma1(double a, double b, double c) { return a * b + c; }
 };
@@ -52,6 +53,7 @@ struct V4 : VecOf<D4, I4> {
     static T Swap(T x) { return __builtin_shufflevector(x, x, 1, 0, 3, 2); }
     static T DupRe(T x) { return __builtin_shufflevector(x, x, 0, 0, 2, 2); }
     static T DupIm(T x) { return __builtin_shufflevector(x, x, 1, 1, 3, 3); }
+    static constexpr bool kFused = true;
     static T Fma(T a, T b, T c) { return _mm256_fmadd_pd(a, b, c); }
     static double Fma1(double a, double b, double c) { return __builtin_fma(a, b, c); }
     // Real parts, then imaginary parts, of the four values in a and b.
@@ -90,6 +92,7 @@ struct V8 : VecOf<D8, I8> {
     static T Swap(T x) { return __builtin_shufflevector(x, x, 1, 0, 3, 2, 5, 4, 7, 6); }
     static T DupRe(T x) { return __builtin_shufflevector(x, x, 0, 0, 2, 2, 4, 4, 6, 6); }
     static T DupIm(T x) { return __builtin_shufflevector(x, x, 1, 1, 3, 3, 5, 5, 7, 7); }
+    static constexpr bool kFused = true;
     static T Fma(T a, T b, T c) { return _mm512_fmadd_pd(a, b, c); }
     static double Fma1(double a, double b, double c) { return __builtin_fma(a, b, c); }
     static T Evens(T a, T b) { return __builtin_shufflevector(a, b, 0, 2, 4, 6, 8, 10, 12, 14); }

@@ -1,6 +1,7 @@
 // The FFT engine, reached through the test seam.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -347,4 +348,38 @@ TEST(Engine, UncalledTransformsAtTheirLimits) {
         for (auto& e : a) e *= 2.0 / n;
         EXPECT_LT(RelRms(a, x), 1e-14L);
     }
+}
+
+// Every table entry is the double nearest its cosine or sine (up to the error
+// of the long-double reference): twiddle pair p holds the angle (pi/2) f(p),
+// f(p) the bits of p reversed after the binary point, which the passes rely
+// on; the cosine table holds halves of cos and sin of (pi/2) j / nc.
+TEST(Engine, TablesHoldTheNearestDoubles) {
+    auto ulps = [](double got, long double want) {
+        const double w = static_cast<double>(want);
+        const long double ulp = std::nextafter(std::fabs(w), 2.0) - std::fabs(w);
+        return static_cast<double>(std::fabs(got - want) / ulp);
+    };
+    // cos((pi/2) j / q), from the sine of the complement above pi/4: a long
+    // double angle near pi/2 is itself off by a unit of a cosine that small.
+    auto cosq = [](int j, int q) { return 2 * j <= q ? std::cos(kPiL / 2 * j / q) : std::sin(kPiL / 2 * (q - j) / q); };
+    constexpr double kBound = 0.5 + 1.0 / 256;
+    CVornix v;
+    std::vector<double> a(65536);
+    CVornixProbe::Rdft(v, 65536, 1, a.data());
+    const int nw = CVornixProbe::Ip(v)[0], nc = CVornixProbe::Ip(v)[1], pairs = nw / 2;
+    ASSERT_EQ(nw, 16384);
+    const double* w = CVornixProbe::W(v);
+    double worst = 0;
+    for (int p = 0; p < pairs; p++) {
+        int r = 0;
+        for (int bit = 1, rbit = pairs >> 1; bit < pairs; bit <<= 1, rbit >>= 1)
+            if (p & bit) r |= rbit;
+        worst = std::max({worst, ulps(w[2 * p], cosq(r, pairs)), ulps(w[2 * p + 1], cosq(pairs - r, pairs))});
+    }
+    EXPECT_LE(worst, kBound);
+    const double* c = w + nw;
+    worst = ulps(c[0], cosq(1, 2));
+    for (int j = 1; j < nc; j++) worst = std::max(worst, ulps(c[j], cosq(j, nc) / 2));
+    EXPECT_LE(worst, kBound);
 }
