@@ -17,7 +17,8 @@ TEST_FUZZ_SECONDS ?= 30
 # Debian packages: what builds and tests the kit, what the benchmarks compare with.
 PKGS_BUILD = cmake g++ make pkg-config libgtest-dev libgmock-dev libasound2-dev \
              pulseaudio pulseaudio-utils libasound2-plugins libglib2.0-dev \
-             python3 sox clang libclang-rt-14-dev ffmpeg python3-soundfile
+             python3 sox clang libclang-rt-14-dev ffmpeg python3-soundfile \
+             pybind11-dev python3-dev python3-numpy python3-scipy python3-pytest
 PKGS_BENCH = libbenchmark-dev libsndfile1-dev libfftw3-dev libkissfft-dev strace alsa-utils
 PKGS_PACKAGE = dpkg-dev lintian file binutils man-db
 

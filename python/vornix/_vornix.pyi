@@ -1,0 +1,6 @@
+import numpy as np
+import numpy.typing as npt
+
+class CVornix:
+    def __init__(self) -> None: ...
+    def Fft(self, re: npt.NDArray[np.float64], im: npt.NDArray[np.float64], n: int, forward: bool) -> None: ...
