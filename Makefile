@@ -115,6 +115,9 @@ bench: deps-bench
 	cmake --build $(BENCH_BUILD) -j $(JOBS)
 	@set -e; for b in $$(find $(BENCH_BUILD)/bench -type f -name 'bench_*' -perm -u+x | sort); do \
 	  echo "== $$b"; $$b; done
+	@set -e; if [ -d $(BENCH_BUILD)/pythonpath ]; then for b in $$(ls bench/python/*/bench_*.py 2>/dev/null | sort); do \
+	  echo "== $$b"; PYTHONPATH=$(CURDIR)/$(BENCH_BUILD)/pythonpath KIT_BENCH_BUILD=$(CURDIR)/$(BENCH_BUILD) python3 $$b; done; \
+	  else echo "== Python benchmarks skipped: the Python modules were not built"; fi
 
 # libFuzzer targets are executables named fuzz_<what>; seeds live in tests/fuzz/corpus/<what>/.
 # New inputs go to a scratch folder, so the kept corpora change only by hand.
