@@ -1,7 +1,8 @@
 # Debian packages with CPack: per library a runtime package (lib<name><major>)
-# and a development package (lib<name>-dev), plus wavtool. `make package`
-# configures a build for /usr and runs the `deb` target, one cpack run a
-# library so that each package carries its own library's version.
+# and a development package (lib<name>-dev), plus wavtool and python3-audiokit
+# (the Python modules). `make package` configures a build for /usr and runs
+# the `deb` target, one cpack run a library so that each package carries its
+# own library's version.
 #
 # Only meaningful in a build configured for packaging (-DKIT_DEB=ON), which
 # also installs the Debian copyright and changelog files each package needs.
@@ -73,6 +74,34 @@ foreach(lib IN LISTS kit_libs)
                -B ${KIT_DEB_OUT} -D CPACK_PACKAGE_VERSION=${version} -D "CPACK_COMPONENTS_ALL=${components}")
 endforeach()
 
+# The Python modules, one package for the three: each module needs its
+# library at least at the version it was built against, and the interpreter
+# series whose ABI it was built for.
+get_property(kit_py_modules GLOBAL PROPERTY KIT_PYTHON_MODULES)
+if(kit_py_modules)
+  get_property(py_version GLOBAL PROPERTY KIT_PYTHON_VERSION)
+  get_property(py_series GLOBAL PROPERTY KIT_PYTHON_SERIES)
+  string(REPLACE "." ";" py_parts "${py_series}")
+  list(GET py_parts 1 py_minor)
+  math(EXPR py_next "${py_minor} + 1")
+  set(depends "python3 (>= ${py_series}~), python3 (<< 3.${py_next}), python3-numpy")
+  foreach(lib IN LISTS kit_py_modules)
+    get_property(version GLOBAL PROPERTY KIT_VERSION_${lib})
+    string(REGEX MATCH "^[0-9]+" major "${version}")
+    string(APPEND depends ", lib${lib}${major} (>= ${version})")
+  endforeach()
+  kit_deb_docs(python python3-audiokit)
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-audiokit)
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_GENERATE_SHLIBS OFF)  # modules, not libraries
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS "${depends}")
+  set(CPACK_DEBIAN_PYTHON_DESCRIPTION "Python 3 modules over the audio kit's libraries, on numpy arrays\nThree modules for research code and tools written in Python: covarne reads,\nwrites and edits 8- and 16-bit PCM WAV files; vornix computes FFTs, spectra,\nwindows, FIR filters and the Hilbert envelope; tamblo records 16-bit PCM\nfrom the default ALSA input, blocking or block by block, also under asyncio.\nSamples are numpy float64 arrays.")
+  list(APPEND kit_deb_commands
+       COMMAND ${CMAKE_CPACK_COMMAND} --config ${PROJECT_BINARY_DIR}/CPackConfig.cmake -G DEB
+               -B ${KIT_DEB_OUT} -D CPACK_PACKAGE_VERSION=${py_version} -D "CPACK_COMPONENTS_ALL=python")
+endif()
+
 set(CPACK_PACKAGE_NAME audiokit)
 set(CPACK_PACKAGE_VENDOR "Audio kit developers")
 set(CPACK_PACKAGE_CONTACT "${KIT_MAINTAINER}")
@@ -81,7 +110,8 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR}/wav)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR}/wav ${PROJECT_BINARY_DIR}/dsp
+    ${PROJECT_BINARY_DIR}/capture)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 include(CPack)

@@ -33,3 +33,15 @@ libdir=$(pkg-config --variable=libdir covarne)
 "$cxx" -std=c++17 -Wall -Wextra -o "$scratch/consumer-pc" "$src/consumer.cpp" \
   $(pkg-config --cflags $pkgs) $(pkg-config --libs $pkgs) -Wl,-rpath,"$libdir"
 "$scratch/consumer-pc" "$scratch/b.wav"
+
+# The Python modules, when built: imported from the prefix, finding their
+# libraries there (no LD_LIBRARY_PATH).
+typed=$(find "$prefix" -name py.typed | sort)
+if [ -n "$typed" ]; then
+  echo "== Python modules"
+  for t in $typed; do
+    pkg=$(dirname "$t")
+    PYTHONPATH=$(dirname "$pkg") python3 -c "import sys, $(basename "$pkg") as m; \
+assert m.__file__.startswith(sys.argv[1]), m.__file__; print(m.__name__, 'from', m.__file__)" "$prefix"
+  done
+fi
