@@ -57,6 +57,21 @@ std::vector<std::int16_t> Interleave(const std::vector<double>& l, const std::ve
     } while (0)
 
 // Waits up to 2 s for the capture's threads to end.
+// A stereo 48 kHz Rec that ended early: the frames it says it stored are the
+// played signal, exact and contiguous; the rest of the destinations is untouched.
+void ExpectCutShort(CTamblo& rec, const std::vector<double>& l, const std::vector<double>& r) {
+    const int n = static_cast<int>(l.size());
+    const int stored = rec.GetRecordedFrames();
+    EXPECT_GT(stored, 0);
+    EXPECT_LT(stored, n);
+    pulse::Check c = pulse::Verify(Interleave(l, r, 2, stored), 2, 48000L * kSignalSeconds);
+    EXPECT_EQ(c.unknown, 0);
+    EXPECT_EQ(c.breaks, 0);
+    EXPECT_EQ(c.silence + c.frames, stored);
+    for (int i = stored; i < n; ++i)
+        ASSERT_TRUE(l[i] == kUntouched && r[i] == kUntouched) << "frame " << i << " was never captured";
+}
+
 void ExpectNothingLeft() {
     EXPECT_EQ(ThreadsLeft("tamblo-worker", 0), 0);
     EXPECT_EQ(ThreadsLeft("tamblo-device", 0), 0);
@@ -189,13 +204,7 @@ TEST(PulseServerGone, KilledMidRec) {
     killer.join();
     EXPECT_LT(MsSince(t0), 6000);
     EXPECT_LT(rec.GetLastError(nullptr, 0), 0);  // ALSA's error, "Input/output error"
-    const int stored = rec.GetRecordedFrames();
-    EXPECT_GT(stored, 0);
-    EXPECT_LT(stored, n);
-    pulse::Check c = pulse::Verify(Interleave(l, r, 2, stored), 2, 48000L * kSignalSeconds);
-    EXPECT_EQ(c.unknown, 0);
-    EXPECT_EQ(c.breaks, 0);
-    for (int i = stored; i < n; ++i) ASSERT_TRUE(l[i] == kUntouched && r[i] == kUntouched) << "frame " << i;
+    ExpectCutShort(rec, l, r);
     EXPECT_EQ(rec.GetDroppedFrames(), 0);
     ExpectNothingLeft();
 }
@@ -249,14 +258,7 @@ TEST(PulseRecStopped, StopFromAnotherThreadCutsRecShort) {
     rec.Rec(l.data(), r.data(), n, 48000);
     stopper.join();
     EXPECT_EQ(rec.GetLastError(nullptr, 0), kStopped);
-    const int stored = rec.GetRecordedFrames();
-    EXPECT_GT(stored, 0);
-    EXPECT_LT(stored, n);
-    pulse::Check c = pulse::Verify(Interleave(l, r, 2, stored), 2, 48000L * kSignalSeconds);
-    EXPECT_EQ(c.unknown + c.breaks, 0);
-    EXPECT_EQ(c.silence + c.frames, stored);
-    for (int i = stored; i < n; ++i)
-        ASSERT_TRUE(l[i] == kUntouched && r[i] == kUntouched) << "frame " << i << " was never captured";
+    ExpectCutShort(rec, l, r);
     ExpectNothingLeft();
 }
 

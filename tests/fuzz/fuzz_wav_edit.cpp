@@ -20,15 +20,9 @@
 #include <string>
 #include <vector>
 
-namespace {
+#include "FuzzCheck.h"
 
-#define FUZZ_CHECK(cond)                                                                    \
-    do {                                                                                    \
-        if (!(cond)) {                                                                      \
-            std::fprintf(stderr, "%s:%d: broken promise: %s\n", __FILE__, __LINE__, #cond); \
-            std::abort();                                                                   \
-        }                                                                                   \
-    } while (0)
+namespace {
 
 using Bytes = std::vector<unsigned char>;
 

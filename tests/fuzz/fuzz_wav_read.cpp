@@ -14,15 +14,9 @@
 #include <string>
 #include <vector>
 
-namespace {
+#include "FuzzCheck.h"
 
-#define FUZZ_CHECK(cond)                                                                    \
-    do {                                                                                    \
-        if (!(cond)) {                                                                      \
-            std::fprintf(stderr, "%s:%d: broken promise: %s\n", __FILE__, __LINE__, #cond); \
-            std::abort();                                                                   \
-        }                                                                                   \
-    } while (0)
+namespace {
 
 // Arrays handed to Load are never larger than this many frames, so a broken
 // frame count shows up as a failed check instead of a huge allocation.
