@@ -52,16 +52,19 @@ inline std::string NarrowPath(const py::handle& path) {
 }
 
 // The values of an array a member writes into, in place: a writeable,
-// C-contiguous 1-D numpy array of float64 holding at least `need` values.
-// Anything else is refused: TypeError for what is not such an array or has
-// another dtype, ValueError for another shape, layout or a short array.
-inline py::array_t<double> InPlace(const py::handle& obj, const char* name, py::ssize_t need = 0) {
+// C-contiguous 1-D numpy array of T (float64 unless said) holding at least `need`
+// values. Anything else is refused: TypeError for what is not such an array or
+// has another dtype, ValueError for another shape, layout or a short array.
+template <typename T = double>
+inline py::array_t<T> InPlace(const py::handle& obj, const char* name, py::ssize_t need = 0) {
+    const py::dtype want = py::dtype::of<T>();
+    const std::string wanted = py::str(py::dtype::of<T>());
     if (!py::isinstance<py::array>(obj))
-        throw py::type_error(std::string(name) + " must be a numpy.ndarray of float64, not " + TypeName(obj));
+        throw py::type_error(std::string(name) + " must be a numpy.ndarray of " + wanted + ", not " + TypeName(obj));
     auto a = py::reinterpret_borrow<py::array>(obj);
-    if (!a.dtype().is(py::dtype::of<double>()))
-        throw py::type_error(std::string(name) + " must have dtype float64, not " +
-                             std::string(py::str(a.dtype())) + " (convert it with .astype(numpy.float64))");
+    if (!a.dtype().is(want))
+        throw py::type_error(std::string(name) + " must have dtype " + wanted + ", not " +
+                             std::string(py::str(a.dtype())) + " (convert it with .astype(numpy." + wanted + "))");
     if (a.ndim() != 1)
         throw py::value_error(std::string(name) + " must be 1-D, not " + std::to_string(a.ndim()) + "-D with shape " +
                               ShapeText(a));
@@ -72,7 +75,7 @@ inline py::array_t<double> InPlace(const py::handle& obj, const char* name, py::
     if (a.size() < need)
         throw py::value_error(std::string(name) + " holds " + std::to_string(a.size()) + " values; " +
                               std::to_string(need) + " are needed");
-    return py::reinterpret_borrow<py::array_t<double>>(a);
+    return py::reinterpret_borrow<py::array_t<T>>(a);
 }
 
 // Values a member only reads: anything numpy turns into a 1-D float64 array

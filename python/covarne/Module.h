@@ -1,0 +1,118 @@
+// What the parts of the covarne extension share: the object Python holds, the
+// checks of the arguments the C++ members would take on trust, and the way a
+// member is called with the GIL released.
+#pragma once
+
+#include <covarne/Covarne2005.h>
+
+#include <mutex>
+#include <string>
+
+#include "KitPy.h"
+
+namespace covarne_py {
+
+namespace py = pybind11;
+
+// The process's C locale as it was before the base constructor set the user's
+// default, so that the object can give it back: Python and other extensions
+// keep the locale they started with (numbers, dates and texts look the same).
+struct SavedLocale {
+    SavedLocale();
+    std::string name;
+};
+
+// The Covarne2005 that Python holds. Its members run without the GIL, so the
+// object's lock keeps two Python threads from running members of one object at
+// the same time (the C++ object serves one thread at a time).
+struct Object : SavedLocale, Covarne2005 {
+    Object();
+    Object(const Object& other);
+    std::mutex lock;
+};
+
+// Runs `call` on `self` with the GIL released and the object's lock held. Every
+// Python object the call uses must have been inspected before.
+template <typename Call>
+auto Unlocked(Object& self, Call&& call) {
+    py::gil_scoped_release unlocked;
+    std::lock_guard<std::mutex> held(self.lock);
+    return call();
+}
+
+// The second channel of a member that takes `left` and `right`: None (one
+// channel) or samples. Numbers are not taken for it, so that the overloads that
+// take a count in its place are chosen for them.
+struct Right {
+    py::object obj;
+};
+
+// Samples a member only reads, as float64 values: None (where the member takes
+// none) or anything numpy turns into a 1-D array of at least `need` values.
+using Doubles = py::array_t<double, py::array::c_style | py::array::forcecast>;
+Doubles Samples(const py::handle& obj, const char* name, long long need);
+// Their values, or null for None (a null handle, not an empty array).
+inline double* Data(Doubles& a) { return a ? a.mutable_data() : nullptr; }
+
+// The samples of `need` frames a member reads: `left` (named `name`) and, for
+// two channels, `right`; either may be None where the member takes none.
+struct Frames {
+    Frames(const py::handle& left, const py::handle& right, long long need, const char* name = "left");
+    Doubles left, right;
+    double* Left() { return Data(left); }
+    double* Right() { return Data(right); }
+};
+
+// A writeable, C-contiguous, 1-D buffer of bytes (a numpy array of uint8, a
+// bytearray, a memoryview of one, mmap ...) of at least `need` bytes, held for
+// the duration of a call.
+class Bytes {
+public:
+    Bytes(const py::handle& obj, const char* name);
+    ~Bytes() { PyBuffer_Release(&m_view); }
+    Bytes(const Bytes&) = delete;
+    Bytes& operator=(const Bytes&) = delete;
+    void Need(long long bytes, const char* what) const;
+    unsigned char* Data() const { return static_cast<unsigned char*>(m_view.buf); }
+    long long Size() const { return m_view.len; }
+
+private:
+    Py_buffer m_view{};
+    std::string m_name;
+};
+
+// The last error of `self` as (code, text).
+py::tuple LastError(Object& self);
+
+// The parts of the class and of the module, one concern each.
+using Class = py::class_<Object>;
+void BindHeader(py::module_& m);
+void BindFormat(Class& c);
+void BindLoad(Class& c, py::module_& m);
+void BindWrite(Class& c);
+void BindEdits(Class& c);
+void BindRaw(Class& c);
+
+}  // namespace covarne_py
+
+namespace pybind11 {
+namespace detail {
+
+template <>
+struct type_caster<covarne_py::Right> {
+    PYBIND11_TYPE_CASTER(covarne_py::Right, const_name("numpy.typing.ArrayLike | None"));
+    bool load(handle src, bool) {
+        if (!src) return false;
+        // A number here is a count given to an overload without `right`.
+        static const handle scalar = object(module_::import("numpy").attr("generic")).release();
+        if (!src.is_none() && !isinstance<array>(src) &&
+            (PyNumber_Check(src.ptr()) || isinstance(src, scalar)))
+            return false;
+        value.obj = reinterpret_borrow<object>(src);
+        return true;
+    }
+    static handle cast(const covarne_py::Right& r, return_value_policy, handle) { return r.obj.inc_ref(); }
+};
+
+}  // namespace detail
+}  // namespace pybind11
