@@ -34,7 +34,7 @@ bool IsInt16(const py::handle& obj) {
 
 // Frames a stereo read loads per call, into two arrays that stay in the cache
 // while they are interleaved into the result.
-constexpr int kReadChunk = 1 << 15;
+constexpr int kReadChunk = 1 << 16;
 
 // covarne.read: frames `start` on (`frames` of them, or to the end when
 // negative), as ((frames,) or (frames, 2) float64 array, rate, 0, "") or, on a
