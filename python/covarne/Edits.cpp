@@ -12,7 +12,7 @@ void Numbers(Class& c, const char* name, int (Covarne2005::*member)(wchar_t*, Ar
              Names... names) {
     c.def(
         name,
-        [member](Object& self, py::handle path, Args... values) {
+        [member](Object& self, PathArg path, Args... values) {
             std::wstring p = kitpy::WidePath(path);
             return Unlocked(self, [&] { return (self.*member)(&p[0], values...); });
         },
@@ -24,9 +24,9 @@ void Numbers(Class& c, const char* name, int (Covarne2005::*member)(wchar_t*, Ar
 void BindEdits(Class& c) {
     c.def(
          "SaveAdd",
-         [](Object& self, py::handle path, py::handle left, Right right, int frames, int sampleRate, short bits) {
+         [](Object& self, PathArg path, InArg left, Right right, int frames, int sampleRate, short bits) {
              std::wstring p = kitpy::WidePath(path);
-             Frames s(left, right.obj, frames);
+             Frames s(left, right, frames);
              return Unlocked(self, [&] { return self.SaveAdd(&p[0], s.Left(), s.Right(), frames, sampleRate, bits); });
          },
          py::arg("path"), py::arg("left"), py::arg("right"), py::arg("frames"), py::arg("sampleRate"),
@@ -38,7 +38,7 @@ The channels (2 when right is given) and `bits` must match the file's;
 afterwards, or -1 (GetLastError() tells why).)")
         .def(
             "SaveAdd",
-            [](Object& self, py::handle path, py::handle samples, int frames, int sampleRate, short bits) {
+            [](Object& self, PathArg path, InArg samples, int frames, int sampleRate, short bits) {
                 std::wstring p = kitpy::WidePath(path);
                 Frames s(samples, py::none(), frames, "samples");
                 return Unlocked(self, [&] { return self.SaveAdd(&p[0], s.Left(), frames, sampleRate, bits); });
@@ -47,10 +47,10 @@ afterwards, or -1 (GetLastError() tells why).)")
             "The same with one channel.")
         .def(
             "SaveOW",
-            [](Object& self, py::handle path, py::handle left, Right right, int start, int count, int sampleRate,
+            [](Object& self, PathArg path, InArg left, Right right, int start, int count, int sampleRate,
                short bits) {
                 std::wstring p = kitpy::WidePath(path);
-                Frames s(left, right.obj, count);
+                Frames s(left, right, count);
                 return Unlocked(self,
                                 [&] { return self.SaveOW(&p[0], s.Left(), s.Right(), start, count, sampleRate, bits); });
             },
@@ -60,7 +60,7 @@ afterwards, or -1 (GetLastError() tells why).)")
 (with silence up to `start`). A missing file is created. Returns the frame count afterwards, or -1.)")
         .def(
             "SaveOW",
-            [](Object& self, py::handle path, py::handle samples, int start, int count, int sampleRate, short bits) {
+            [](Object& self, PathArg path, InArg samples, int start, int count, int sampleRate, short bits) {
                 std::wstring p = kitpy::WidePath(path);
                 Frames s(samples, py::none(), count, "samples");
                 return Unlocked(self, [&] { return self.SaveOW(&p[0], s.Left(), start, count, sampleRate, bits); });
@@ -69,10 +69,10 @@ afterwards, or -1 (GetLastError() tells why).)")
             py::arg("bits"), "The same with one channel.")
         .def(
             "SaveRep",
-            [](Object& self, py::handle path, py::handle left, Right right, int start, int oldFrames, int newFrames,
+            [](Object& self, PathArg path, InArg left, Right right, int start, int oldFrames, int newFrames,
                int sampleRate, short bits) {
                 std::wstring p = kitpy::WidePath(path);
-                Frames s(left, right.obj, newFrames);
+                Frames s(left, right, newFrames);
                 return Unlocked(self, [&] {
                     return self.SaveRep(&p[0], s.Left(), s.Right(), start, oldFrames, newFrames, sampleRate, bits);
                 });
@@ -84,7 +84,7 @@ afterwards, or -1 (GetLastError() tells why).)")
 count afterwards, or -1.)")
         .def(
             "SaveRep",
-            [](Object& self, py::handle path, py::handle samples, int start, int oldFrames, int newFrames,
+            [](Object& self, PathArg path, InArg samples, int start, int oldFrames, int newFrames,
                int sampleRate, short bits) {
                 std::wstring p = kitpy::WidePath(path);
                 Frames s(samples, py::none(), newFrames, "samples");

@@ -39,7 +39,7 @@ template <int (Covarne2005::*Member)(const wchar_t*)>
 void Query(Class& c, const char* name, const char* doc) {
     c.def(
         name,
-        [](Object& self, py::handle path) {
+        [](Object& self, PathArg path) {
             const std::wstring p = kitpy::WidePath(path);
             Covarne2005& file = self;
             return Unlocked(self, [&] { return (file.*Member)(p.c_str()); });
@@ -103,7 +103,7 @@ void BindFormat(Class& c) {
     Query<&Covarne2005::GetN>(c, "GetN", "The number of whole frames, or 0 (not a usable WAV file).");
     c.def(
          "GetWaveInfo",
-         [](Object& self, py::handle path, Header* header) {
+         [](Object& self, PathArg path, Header* header) {
              const std::wstring p = kitpy::WidePath(path);
              return WithRecord(self, header, [&](Header* h) { return self.GetWaveInfo(p.c_str(), h); });
          },

@@ -39,7 +39,7 @@ constexpr int kReadChunk = 1 << 16;
 // covarne.read: frames `start` on (`frames` of them, or to the end when
 // negative), as ((frames,) or (frames, 2) float64 array, rate, 0, "") or, on a
 // failure, (None, 0, code, text).
-py::tuple Read(Object& self, py::handle path, long long start, long long frames) {
+py::tuple Read(Object& self, PathArg path, long long start, long long frames) {
     const std::wstring p = kitpy::WidePath(path);
     tagWAVEFILEHEADER2005 h{};
     const bool found = Unlocked(self, [&] { return self.GetWaveInfo(p.c_str(), &h) != 0; });
@@ -102,7 +102,7 @@ py::tuple Read(Object& self, py::handle path, long long start, long long frames)
 void BindLoad(Class& c, py::module_& m) {
     c.def(
          "Load",
-         [](Object& self, py::handle path, int start, int count, py::handle left, py::handle right) {
+         [](Object& self, PathArg path, int start, int count, OutArg left, OutArg right) {
              const std::wstring p = kitpy::WidePath(path);
              if (IsInt16(left) || (left.is_none() && IsInt16(right)))
                  return LoadInto<std::int16_t>(self, p, start, count, left, right);
@@ -121,7 +121,7 @@ Returns the bytes of sample data read (frames delivered * block align), or 0
 of another type, dtype, shape, layout, read-only or shorter than `count`.)")
         .def(
             "Mount",
-            [](Object& self, py::handle path) {
+            [](Object& self, PathArg path) {
                 std::wstring p = kitpy::WidePath(path);
                 return Unlocked(self, [&] { return self.Mount(&p[0]); });
             },

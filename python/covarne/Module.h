@@ -40,11 +40,25 @@ auto Unlocked(Object& self, Call&& call) {
     return call();
 }
 
+// Arguments taken as the Python objects they are and checked by the member;
+// their types only name what the member takes in its signature.
+struct PathArg : py::object {  // str, bytes or os.PathLike
+    static constexpr auto kName = py::detail::const_name("str | bytes | os.PathLike");
+};
+struct OutArg : py::object {  // an array a member writes into, or None
+    static constexpr auto kName = py::detail::const_name("numpy.ndarray | None");
+};
+struct InArg : py::object {  // samples a member reads
+    static constexpr auto kName = py::detail::const_name("numpy.typing.ArrayLike");
+};
+struct BytesArg : py::object {  // a writeable buffer of bytes
+    static constexpr auto kName = py::detail::const_name("bytearray | numpy.ndarray");
+};
 // The second channel of a member that takes `left` and `right`: None (one
 // channel) or samples. Numbers are not taken for it, so that the overloads that
 // take a count in its place are chosen for them.
-struct Right {
-    py::object obj;
+struct Right : py::object {
+    static constexpr auto kName = py::detail::const_name("numpy.typing.ArrayLike | None");
 };
 
 // Samples a member only reads, as float64 values: None (where the member takes
@@ -98,20 +112,34 @@ void BindRaw(Class& c);
 namespace pybind11 {
 namespace detail {
 
-template <>
-struct type_caster<covarne_py::Right> {
-    PYBIND11_TYPE_CASTER(covarne_py::Right, const_name("numpy.typing.ArrayLike | None"));
+template <typename T>
+struct covarne_arg_caster {
+    PYBIND11_TYPE_CASTER(T, T::kName);
     bool load(handle src, bool) {
         if (!src) return false;
-        // A number here is a count given to an overload without `right`.
-        static const handle scalar = object(module_::import("numpy").attr("generic")).release();
-        if (!src.is_none() && !isinstance<array>(src) &&
-            (PyNumber_Check(src.ptr()) || isinstance(src, scalar)))
-            return false;
-        value.obj = reinterpret_borrow<object>(src);
+        static_cast<object&>(value) = reinterpret_borrow<object>(src);
         return true;
     }
-    static handle cast(const covarne_py::Right& r, return_value_policy, handle) { return r.obj.inc_ref(); }
+    static handle cast(const T& v, return_value_policy, handle) { return v.inc_ref(); }
+};
+template <>
+struct type_caster<covarne_py::PathArg> : covarne_arg_caster<covarne_py::PathArg> {};
+template <>
+struct type_caster<covarne_py::OutArg> : covarne_arg_caster<covarne_py::OutArg> {};
+template <>
+struct type_caster<covarne_py::InArg> : covarne_arg_caster<covarne_py::InArg> {};
+template <>
+struct type_caster<covarne_py::BytesArg> : covarne_arg_caster<covarne_py::BytesArg> {};
+template <>
+struct type_caster<covarne_py::Right> : covarne_arg_caster<covarne_py::Right> {
+    bool load(handle src, bool convert) {
+        // A number here is a count given to an overload without `right`.
+        static const handle scalar = object(module_::import("numpy").attr("generic")).release();
+        if (src && !src.is_none() && !isinstance<array>(src) &&
+            (PyNumber_Check(src.ptr()) || isinstance(src, scalar)))
+            return false;
+        return covarne_arg_caster<covarne_py::Right>::load(src, convert);
+    }
 };
 
 }  // namespace detail

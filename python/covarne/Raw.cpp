@@ -15,7 +15,7 @@ template <int (Covarne2005::*Size)(const char*)>
 void SizeQuery(Class& c, const char* name, const char* doc) {
     c.def(
         name,
-        [](Object& self, py::handle path) {
+        [](Object& self, PathArg path) {
             const std::string p = kitpy::NarrowPath(path);
             Covarne2005& file = self;
             return Unlocked(self, [&] { return (file.*Size)(p.c_str()); });
@@ -27,7 +27,7 @@ template <void (Covarne2005::*Copy)(const char*, unsigned char*, int)>
 void CopyQuery(Class& c, const char* name, const char* doc) {
     c.def(
         name,
-        [](Object& self, py::handle path, py::handle dst, std::optional<int> size) {
+        [](Object& self, PathArg path, BytesArg dst, std::optional<int> size) {
             const std::string p = kitpy::NarrowPath(path);
             Bytes out(dst, "dst");
             const int n = size ? *size : static_cast<int>(std::min<long long>(out.Size(), INT_MAX));

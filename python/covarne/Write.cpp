@@ -46,8 +46,8 @@ tells whether it failed.)";
 void BindWrite(Class& c) {
     c.def(
          "MakeImage",
-         [](Object& self, py::handle image, py::handle left, Right right, int frames, const Header* header) {
-             MakeImage(self, image, left, right.obj, frames, header, "left");
+         [](Object& self, BytesArg image, InArg left, Right right, int frames, const Header* header) {
+             MakeImage(self, image, left, right, frames, header, "left");
          },
          py::arg("image"), py::arg("left"), py::arg("right"), py::arg("frames"), py::arg("header"),
          R"(Converts `frames` frames of left (and right, unless None) into image, as `header` lays them out.
@@ -58,33 +58,33 @@ i * blockAlign, channel 0 first. header.bitsPerSample (8 or 16) selects the
 conversion, as Save converts.)")
         .def(
             "MakeImage",
-            [](Object& self, py::handle image, py::handle samples, int frames, const Header* header) {
+            [](Object& self, BytesArg image, InArg samples, int frames, const Header* header) {
                 MakeImage(self, image, samples, py::none(), frames, header, "samples");
             },
             py::arg("image"), py::arg("samples"), py::arg("frames"), py::arg("header"),
             "The same with one channel.")
         .def(
             "Save",
-            [](Object& self, py::handle path, py::handle left, Right right, int frames, int bits, int sampleRate) {
-                Save(self, path, left, right.obj, frames, bits, sampleRate, "left");
+            [](Object& self, PathArg path, InArg left, Right right, int frames, int bits, int sampleRate) {
+                Save(self, path, left, right, frames, bits, sampleRate, "left");
             },
             py::arg("path"), py::arg("left"), py::arg("right"), py::arg("frames"), py::arg("bits"),
             py::arg("sampleRate"), kSaveDoc)
         .def(
             "Save",
-            [](Object& self, py::handle path, py::handle left, Right right, int frames, int sampleRate) {
-                Save(self, path, left, right.obj, frames, 16, sampleRate, "left");
+            [](Object& self, PathArg path, InArg left, Right right, int frames, int sampleRate) {
+                Save(self, path, left, right, frames, 16, sampleRate, "left");
             },
             py::arg("path"), py::arg("left"), py::arg("right"), py::arg("frames"), py::arg("sampleRate"))
         .def(
             "Save",
-            [](Object& self, py::handle path, py::handle samples, int frames, short bits, int sampleRate) {
+            [](Object& self, PathArg path, InArg samples, int frames, short bits, int sampleRate) {
                 Save(self, path, samples, py::none(), frames, bits, sampleRate, "samples");
             },
             py::arg("path"), py::arg("samples"), py::arg("frames"), py::arg("bits"), py::arg("sampleRate"))
         .def(
             "Save",
-            [](Object& self, py::handle path, py::handle samples, int frames, int sampleRate) {
+            [](Object& self, PathArg path, InArg samples, int frames, int sampleRate) {
                 Save(self, path, samples, py::none(), frames, 16, sampleRate, "samples");
             },
             py::arg("path"), py::arg("samples"), py::arg("frames"), py::arg("sampleRate"));
