@@ -100,14 +100,16 @@ def test_read_gives_what_load_gives_over_any_range(tmp_path, channels):
         np.array([0, 1, -1, 2]),  # integers are numbers in the library's scale too
         np.array([[0.5], [-0.5], [1.0], [-1.0]]),  # (frames, 1): one channel
         np.array([0.5, 9, -0.5, 9, 1.0, 9, -1.0, 9])[::2],  # a strided view
+        [],
     ],
-    ids=["list", "float32", "int", "column", "strided"],
+    ids=["list", "float32", "int", "column", "strided", "empty"],
 )
 def test_write_takes_array_likes_of_one_channel(tmp_path, samples):
     path = tmp_path / "m.wav"
     covarne.write(path, samples, 16000)
     got, _ = covarne.read(path)
     want = np.asarray(samples, dtype=np.float64).reshape(-1)
+    assert got.shape == want.shape
     np.testing.assert_array_equal(got, loaded(stored(want, 16), 16))
 
 
