@@ -29,8 +29,7 @@ void BindEdits(Class& c) {
              Frames s(left, right, frames);
              return Unlocked(self, [&] { return self.SaveAdd(&p[0], s.Left(), s.Right(), frames, sampleRate, bits); });
          },
-         py::arg("path"), py::arg("left"), py::arg("right"), py::arg("frames"), py::arg("sampleRate"),
-         py::arg("bits"),
+         py::arg("path"), py::arg("left"), py::arg("right"), py::arg("frames"), py::arg("sampleRate"), py::arg("bits"),
          R"(Appends `frames` frames of left (and right) to the file, creating it when it does not exist.
 
 The channels (2 when right is given) and `bits` must match the file's;
@@ -47,12 +46,11 @@ afterwards, or -1 (GetLastError() tells why).)")
             "The same with one channel.")
         .def(
             "SaveOW",
-            [](Object& self, PathArg path, InArg left, Right right, int start, int count, int sampleRate,
-               short bits) {
+            [](Object& self, PathArg path, InArg left, Right right, int start, int count, int sampleRate, short bits) {
                 std::wstring p = kitpy::WidePath(path);
                 Frames s(left, right, count);
-                return Unlocked(self,
-                                [&] { return self.SaveOW(&p[0], s.Left(), s.Right(), start, count, sampleRate, bits); });
+                return Unlocked(
+                    self, [&] { return self.SaveOW(&p[0], s.Left(), s.Right(), start, count, sampleRate, bits); });
             },
             py::arg("path"), py::arg("left"), py::arg("right"), py::arg("start"), py::arg("count"),
             py::arg("sampleRate"), py::arg("bits"),
@@ -84,13 +82,12 @@ afterwards, or -1 (GetLastError() tells why).)")
 count afterwards, or -1.)")
         .def(
             "SaveRep",
-            [](Object& self, PathArg path, InArg samples, int start, int oldFrames, int newFrames,
-               int sampleRate, short bits) {
+            [](Object& self, PathArg path, InArg samples, int start, int oldFrames, int newFrames, int sampleRate,
+               short bits) {
                 std::wstring p = kitpy::WidePath(path);
                 Frames s(samples, py::none(), newFrames, "samples");
-                return Unlocked(self, [&] {
-                    return self.SaveRep(&p[0], s.Left(), start, oldFrames, newFrames, sampleRate, bits);
-                });
+                return Unlocked(
+                    self, [&] { return self.SaveRep(&p[0], s.Left(), start, oldFrames, newFrames, sampleRate, bits); });
             },
             py::arg("path"), py::arg("samples"), py::arg("start"), py::arg("oldFrames"), py::arg("newFrames"),
             py::arg("sampleRate"), py::arg("bits"), "The same with one channel.");

@@ -35,18 +35,6 @@ auto WithRecord(Object& self, Header* header, Call&& call) {
     return result;
 }
 
-template <int (Covarne2005::*Member)(const wchar_t*)>
-void Query(Class& c, const char* name, const char* doc) {
-    c.def(
-        name,
-        [](Object& self, PathArg path) {
-            const std::wstring p = kitpy::WidePath(path);
-            Covarne2005& file = self;
-            return Unlocked(self, [&] { return (file.*Member)(p.c_str()); });
-        },
-        py::arg("path"), doc);
-}
-
 }  // namespace
 
 void BindHeader(py::module_& m) {
@@ -85,22 +73,23 @@ with Covarne2005.MakeHeader, ResetHeader or GetWaveInfo.)");
                    "', riffSize=" + std::to_string(self.riffSize) + ", waveId='" + FourCCText(self.waveId) +
                    "', fmtId='" + FourCCText(self.fmtId) + "', fmtSize=" + std::to_string(self.fmtSize) +
                    ", formatTag=" + std::to_string(self.formatTag) + ", channels=" + std::to_string(self.channels) +
-                   ", sampleRate=" + std::to_string(self.sampleRate) +
-                   ", byteRate=" + std::to_string(self.byteRate) + ", blockAlign=" + std::to_string(self.blockAlign) +
-                   ", bitsPerSample=" + std::to_string(self.bitsPerSample) + ", dataId='" +
-                   FourCCText(self.dataId) + "', dataSize=" + std::to_string(self.dataSize) + ")";
+                   ", sampleRate=" + std::to_string(self.sampleRate) + ", byteRate=" + std::to_string(self.byteRate) +
+                   ", blockAlign=" + std::to_string(self.blockAlign) +
+                   ", bitsPerSample=" + std::to_string(self.bitsPerSample) + ", dataId='" + FourCCText(self.dataId) +
+                   "', dataSize=" + std::to_string(self.dataSize) + ")";
         });
     h.attr("__hash__") = py::none();
 }
 
 void BindFormat(Class& c) {
-    Query<&Covarne2005::CheckFile>(
+    PathQuery<wchar_t, &Covarne2005::CheckFile>(
         c, "CheckFile",
         "The file length the header declares (RIFF size + 8), or 0 when the file is missing or not RIFF/WAVE.");
-    Query<&Covarne2005::GetSr>(c, "GetSr", "The sample rate in frames per second, or 0 (not a usable WAV file).");
-    Query<&Covarne2005::GetCh>(c, "GetCh", "The number of channels, or 0 (not a usable WAV file).");
-    Query<&Covarne2005::GetBits>(c, "GetBits", "Bits per sample, or 0 (not a usable WAV file).");
-    Query<&Covarne2005::GetN>(c, "GetN", "The number of whole frames, or 0 (not a usable WAV file).");
+    PathQuery<wchar_t, &Covarne2005::GetSr>(c, "GetSr",
+                                            "The sample rate in frames per second, or 0 (not a usable WAV file).");
+    PathQuery<wchar_t, &Covarne2005::GetCh>(c, "GetCh", "The number of channels, or 0 (not a usable WAV file).");
+    PathQuery<wchar_t, &Covarne2005::GetBits>(c, "GetBits", "Bits per sample, or 0 (not a usable WAV file).");
+    PathQuery<wchar_t, &Covarne2005::GetN>(c, "GetN", "The number of whole frames, or 0 (not a usable WAV file).");
     c.def(
          "GetWaveInfo",
          [](Object& self, PathArg path, Header* header) {

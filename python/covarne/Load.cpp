@@ -49,8 +49,7 @@ py::tuple Read(Object& self, PathArg path, long long start, long long frames) {
     };
     if (!found) return failed();
     if (h.channels > 2)
-        return py::make_tuple(py::none(), 0, 9,
-                              std::to_string(h.channels) + " channels in the file; 1 or 2 are read");
+        return py::make_tuple(py::none(), 0, 9, std::to_string(h.channels) + " channels in the file; 1 or 2 are read");
     const long long n = h.blockAlign > 0 ? h.dataSize / h.blockAlign : 0;
     const long long first = std::min(start, n);
     const long long count = frames < 0 ? n - first : std::min(frames, n - first);
@@ -74,8 +73,7 @@ py::tuple Read(Object& self, PathArg path, long long start, long long frames) {
             std::vector<double> right(left.size());
             while (done < count) {
                 const int want = static_cast<int>(std::min<long long>(kReadChunk, count - done));
-                const int bytes =
-                    self.Load(p.c_str(), static_cast<int>(first + done), want, left.data(), right.data());
+                const int bytes = self.Load(p.c_str(), static_cast<int>(first + done), want, left.data(), right.data());
                 if (bytes <= 0) {
                     ok = false;
                     break;

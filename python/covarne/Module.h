@@ -7,6 +7,7 @@
 
 #include <mutex>
 #include <string>
+#include <type_traits>
 
 #include "KitPy.h"
 
@@ -95,6 +96,25 @@ private:
     std::string m_name;
 };
 
+// A member that takes a path alone and answers a number: wide paths as text,
+// narrow ones as the bytes the file system gets.
+template <typename Char, int (Covarne2005::*Member)(const Char*)>
+void PathQuery(py::class_<Object>& c, const char* name, const char* doc) {
+    c.def(
+        name,
+        [](Object& self, PathArg path) {
+            const std::basic_string<Char> p = [&] {
+                if constexpr (std::is_same<Char, wchar_t>::value)
+                    return kitpy::WidePath(path);
+                else
+                    return kitpy::NarrowPath(path);
+            }();
+            Covarne2005& file = self;  // the member is the base class's
+            return Unlocked(self, [&] { return (file.*Member)(p.c_str()); });
+        },
+        py::arg("path"), doc);
+}
+
 // The last error of `self` as (code, text).
 py::tuple LastError(Object& self);
 
@@ -135,8 +155,7 @@ struct type_caster<covarne_py::Right> : covarne_arg_caster<covarne_py::Right> {
     bool load(handle src, bool convert) {
         // A number here is a count given to an overload without `right`.
         static const handle scalar = object(module_::import("numpy").attr("generic")).release();
-        if (src && !src.is_none() && !isinstance<array>(src) &&
-            (PyNumber_Check(src.ptr()) || isinstance(src, scalar)))
+        if (src && !src.is_none() && !isinstance<array>(src) && (PyNumber_Check(src.ptr()) || isinstance(src, scalar)))
             return false;
         return covarne_arg_caster<covarne_py::Right>::load(src, convert);
     }

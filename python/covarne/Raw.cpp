@@ -11,18 +11,6 @@ namespace covarne_py {
 
 namespace {
 
-template <int (Covarne2005::*Size)(const char*)>
-void SizeQuery(Class& c, const char* name, const char* doc) {
-    c.def(
-        name,
-        [](Object& self, PathArg path) {
-            const std::string p = kitpy::NarrowPath(path);
-            Covarne2005& file = self;
-            return Unlocked(self, [&] { return (file.*Size)(p.c_str()); });
-        },
-        py::arg("path"), doc);
-}
-
 template <void (Covarne2005::*Copy)(const char*, unsigned char*, int)>
 void CopyQuery(Class& c, const char* name, const char* doc) {
     c.def(
@@ -42,11 +30,14 @@ void CopyQuery(Class& c, const char* name, const char* doc) {
 }  // namespace
 
 void BindRaw(Class& c) {
-    SizeQuery<&Covarne2005::GetOffset>(c, "GetOffset",
-                                       "The data offset (the byte where the samples start), or 0 when the file is\n"
-                                       "missing or not a usable WAV file. The path goes to the file system as bytes.");
-    SizeQuery<&Covarne2005::GetHeaderSz>(c, "GetHeaderSz", "The size of the header region: the same as GetOffset.");
-    SizeQuery<&Covarne2005::GetImgSz>(c, "GetImgSz", "The sample data's size in bytes (whole frames only), or 0.");
+    PathQuery<char, &Covarne2005::GetOffset>(
+        c, "GetOffset",
+        "The data offset (the byte where the samples start), or 0 when the file is\n"
+        "missing or not a usable WAV file. The path goes to the file system as bytes.");
+    PathQuery<char, &Covarne2005::GetHeaderSz>(c, "GetHeaderSz",
+                                               "The size of the header region: the same as GetOffset.");
+    PathQuery<char, &Covarne2005::GetImgSz>(c, "GetImgSz",
+                                            "The sample data's size in bytes (whole frames only), or 0.");
     CopyQuery<&Covarne2005::GetHeader>(
         c, "GetHeader",
         "Copies the first `size` bytes of the file (default len(dst)) into dst, a writeable contiguous buffer of\n"

@@ -61,8 +61,7 @@ conversion, as Save converts.)")
             [](Object& self, BytesArg image, InArg samples, int frames, const Header* header) {
                 MakeImage(self, image, samples, py::none(), frames, header, "samples");
             },
-            py::arg("image"), py::arg("samples"), py::arg("frames"), py::arg("header"),
-            "The same with one channel.")
+            py::arg("image"), py::arg("samples"), py::arg("frames"), py::arg("header"), "The same with one channel.")
         .def(
             "Save",
             [](Object& self, PathArg path, InArg left, Right right, int frames, int bits, int sampleRate) {

@@ -1,9 +1,9 @@
 // The covarne extension: Covarne2005 and its header record over numpy arrays,
 // byte buffers and paths; the checks every part shares.
+#include "Module.h"
+
 #include <clocale>
 #include <cwchar>
-
-#include "Module.h"
 
 namespace covarne_py {
 
@@ -49,10 +49,8 @@ Bytes::Bytes(const py::handle& obj, const char* name) : m_name(name) {
     const std::string format = m_view.format != nullptr ? m_view.format : "B";
     if (m_view.itemsize != 1 || (format != "B" && format != "=B" && format != "<B" && format != "|B" && format != "c"))
         throw py::type_error(m_name + " must hold bytes (uint8), not items of format '" + format + "'");
-    if (m_view.ndim != 1)
-        throw py::value_error(m_name + " must be 1-D, not " + std::to_string(m_view.ndim) + "-D");
-    if (!PyBuffer_IsContiguous(&m_view, 'C'))
-        throw py::value_error(m_name + " must be contiguous, not a strided view");
+    if (m_view.ndim != 1) throw py::value_error(m_name + " must be 1-D, not " + std::to_string(m_view.ndim) + "-D");
+    if (!PyBuffer_IsContiguous(&m_view, 'C')) throw py::value_error(m_name + " must be contiguous, not a strided view");
     if (m_view.readonly) throw py::value_error(m_name + " is read-only");
     release.view = nullptr;
 }
@@ -91,10 +89,11 @@ Members run with the GIL released; one object runs one member at a time.)");
              }),
              py::arg("other"),
              "A copy of `other`: its last inspection, last error and mounted file, with windows of its own.")
-        .def("__copy__", [](const Object& self) {
-            std::lock_guard<std::mutex> held(const_cast<Object&>(self).lock);
-            return new Object(self);
-        })
+        .def("__copy__",
+             [](const Object& self) {
+                 std::lock_guard<std::mutex> held(const_cast<Object&>(self).lock);
+                 return new Object(self);
+             })
         .def(
             "__deepcopy__",
             [](const Object& self, py::handle) {
