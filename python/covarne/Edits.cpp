@@ -14,7 +14,7 @@ void Numbers(Class& c, const char* name, int (Covarne2005::*member)(wchar_t*, Ar
         name,
         [member](Object& self, PathArg path, Args... values) {
             std::wstring p = kitpy::WidePath(path);
-            return Unlocked(self, [&] { return (self.*member)(&p[0], values...); });
+            return NoGil(self, [&] { return (self.*member)(&p[0], values...); });
         },
         py::arg("path"), names..., doc);
 }
@@ -27,7 +27,7 @@ void BindEdits(Class& c) {
          [](Object& self, PathArg path, InArg left, Right right, int frames, int sampleRate, short bits) {
              std::wstring p = kitpy::WidePath(path);
              Frames s(left, right, frames);
-             return Unlocked(self, [&] { return self.SaveAdd(&p[0], s.Left(), s.Right(), frames, sampleRate, bits); });
+             return NoGil(self, [&] { return self.SaveAdd(&p[0], s.Left(), s.Right(), frames, sampleRate, bits); });
          },
          py::arg("path"), py::arg("left"), py::arg("right"), py::arg("frames"), py::arg("sampleRate"), py::arg("bits"),
          R"(Appends `frames` frames of left (and right) to the file, creating it when it does not exist.
@@ -40,7 +40,7 @@ afterwards, or -1 (GetLastError() tells why).)")
             [](Object& self, PathArg path, InArg samples, int frames, int sampleRate, short bits) {
                 std::wstring p = kitpy::WidePath(path);
                 Frames s(samples, py::none(), frames, "samples");
-                return Unlocked(self, [&] { return self.SaveAdd(&p[0], s.Left(), frames, sampleRate, bits); });
+                return NoGil(self, [&] { return self.SaveAdd(&p[0], s.Left(), frames, sampleRate, bits); });
             },
             py::arg("path"), py::arg("samples"), py::arg("frames"), py::arg("sampleRate"), py::arg("bits"),
             "The same with one channel.")
@@ -49,8 +49,8 @@ afterwards, or -1 (GetLastError() tells why).)")
             [](Object& self, PathArg path, InArg left, Right right, int start, int count, int sampleRate, short bits) {
                 std::wstring p = kitpy::WidePath(path);
                 Frames s(left, right, count);
-                return Unlocked(
-                    self, [&] { return self.SaveOW(&p[0], s.Left(), s.Right(), start, count, sampleRate, bits); });
+                return NoGil(self,
+                             [&] { return self.SaveOW(&p[0], s.Left(), s.Right(), start, count, sampleRate, bits); });
             },
             py::arg("path"), py::arg("left"), py::arg("right"), py::arg("start"), py::arg("count"),
             py::arg("sampleRate"), py::arg("bits"),
@@ -61,7 +61,7 @@ afterwards, or -1 (GetLastError() tells why).)")
             [](Object& self, PathArg path, InArg samples, int start, int count, int sampleRate, short bits) {
                 std::wstring p = kitpy::WidePath(path);
                 Frames s(samples, py::none(), count, "samples");
-                return Unlocked(self, [&] { return self.SaveOW(&p[0], s.Left(), start, count, sampleRate, bits); });
+                return NoGil(self, [&] { return self.SaveOW(&p[0], s.Left(), start, count, sampleRate, bits); });
             },
             py::arg("path"), py::arg("samples"), py::arg("start"), py::arg("count"), py::arg("sampleRate"),
             py::arg("bits"), "The same with one channel.")
@@ -71,7 +71,7 @@ afterwards, or -1 (GetLastError() tells why).)")
                int sampleRate, short bits) {
                 std::wstring p = kitpy::WidePath(path);
                 Frames s(left, right, newFrames);
-                return Unlocked(self, [&] {
+                return NoGil(self, [&] {
                     return self.SaveRep(&p[0], s.Left(), s.Right(), start, oldFrames, newFrames, sampleRate, bits);
                 });
             },
@@ -86,7 +86,7 @@ count afterwards, or -1.)")
                short bits) {
                 std::wstring p = kitpy::WidePath(path);
                 Frames s(samples, py::none(), newFrames, "samples");
-                return Unlocked(
+                return NoGil(
                     self, [&] { return self.SaveRep(&p[0], s.Left(), start, oldFrames, newFrames, sampleRate, bits); });
             },
             py::arg("path"), py::arg("samples"), py::arg("start"), py::arg("oldFrames"), py::arg("newFrames"),

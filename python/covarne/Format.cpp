@@ -30,7 +30,7 @@ std::string FourCCText(std::uint32_t id) {
 template <typename Call>
 auto WithRecord(Object& self, Header* header, Call&& call) {
     Header local = header != nullptr ? *header : Header{};
-    auto result = Unlocked(self, [&] { return call(header != nullptr ? &local : nullptr); });
+    auto result = NoGil(self, [&] { return call(header != nullptr ? &local : nullptr); });
     if (header != nullptr) *header = local;
     return result;
 }

@@ -24,7 +24,7 @@ int LoadInto(Object& self, const std::wstring& path, int start, int count, const
     auto r = Destination<T>(right, "right", need);
     T* lp = l ? l.mutable_data() : nullptr;
     T* rp = r ? r.mutable_data() : nullptr;
-    return Unlocked(self, [&] { return self.Load(path.c_str(), start, count, lp, rp); });
+    return NoGil(self, [&] { return self.Load(path.c_str(), start, count, lp, rp); });
 }
 
 bool IsInt16(const py::handle& obj) {
@@ -42,7 +42,7 @@ constexpr int kReadChunk = 1 << 16;
 py::tuple Read(Object& self, PathArg path, long long start, long long frames) {
     const std::wstring p = kitpy::WidePath(path);
     tagWAVEFILEHEADER2005 h{};
-    const bool found = Unlocked(self, [&] { return self.GetWaveInfo(p.c_str(), &h) != 0; });
+    const bool found = NoGil(self, [&] { return self.GetWaveInfo(p.c_str(), &h) != 0; });
     auto failed = [&] {
         py::tuple e = LastError(self);
         return py::make_tuple(py::none(), 0, e[0], e[1]);
@@ -57,39 +57,33 @@ py::tuple Read(Object& self, PathArg path, long long start, long long frames) {
     py::array_t<double> out = stereo ? py::array_t<double>({static_cast<py::ssize_t>(count), py::ssize_t{2}})
                                      : py::array_t<double>(static_cast<py::ssize_t>(count));
     double* data = out.mutable_data();
-    long long done = 0;
-    bool ok = true;
-    {
-        py::gil_scoped_release unlocked;
-        std::lock_guard<std::mutex> held(self.lock);
+    // Frames delivered, or -1 when the first load failed.
+    const long long done = NoGil(self, [&]() -> long long {
+        if (count == 0) return 0;
         if (!stereo) {
-            if (count > 0) {
-                const int bytes = self.Load(p.c_str(), static_cast<int>(first), static_cast<int>(count), data, nullptr);
-                ok = bytes > 0;
-                done = ok ? bytes / h.blockAlign : 0;
-            }
-        } else {
-            std::vector<double> left(static_cast<size_t>(std::min<long long>(count, kReadChunk)));
-            std::vector<double> right(left.size());
-            while (done < count) {
-                const int want = static_cast<int>(std::min<long long>(kReadChunk, count - done));
-                const int bytes = self.Load(p.c_str(), static_cast<int>(first + done), want, left.data(), right.data());
-                if (bytes <= 0) {
-                    ok = false;
-                    break;
-                }
-                const int got = bytes / h.blockAlign;
-                double* to = data + 2 * done;
-                for (int i = 0; i < got; ++i) {
-                    to[2 * i] = left[static_cast<size_t>(i)];
-                    to[2 * i + 1] = right[static_cast<size_t>(i)];
-                }
-                done += got;
-                if (got < want) break;  // the file has become shorter since it was inspected
-            }
+            const int bytes = self.Load(p.c_str(), static_cast<int>(first), static_cast<int>(count), data, nullptr);
+            return bytes > 0 ? bytes / h.blockAlign : -1;
         }
-    }
-    if (!ok && done == 0) return failed();
+        std::vector<double> left(static_cast<size_t>(std::min<long long>(count, kReadChunk)));
+        std::vector<double> right(left.size());
+        long long delivered = 0;
+        while (delivered < count) {
+            const int want = static_cast<int>(std::min<long long>(kReadChunk, count - delivered));
+            const int bytes =
+                self.Load(p.c_str(), static_cast<int>(first + delivered), want, left.data(), right.data());
+            if (bytes <= 0) return delivered > 0 ? delivered : -1;
+            const int got = bytes / h.blockAlign;
+            double* to = data + 2 * delivered;
+            for (int i = 0; i < got; ++i) {
+                to[2 * i] = left[static_cast<size_t>(i)];
+                to[2 * i + 1] = right[static_cast<size_t>(i)];
+            }
+            delivered += got;
+            if (got < want) break;  // the file has become shorter since it was inspected
+        }
+        return delivered;
+    });
+    if (done < 0) return failed();
     py::object samples = out;
     if (done < count) samples = out[py::slice(0, static_cast<py::ssize_t>(done), 1)];
     return py::make_tuple(samples, h.sampleRate, 0, "");
@@ -121,17 +115,16 @@ of another type, dtype, shape, layout, read-only or shorter than `count`.)")
             "Mount",
             [](Object& self, PathArg path) {
                 std::wstring p = kitpy::WidePath(path);
-                return Unlocked(self, [&] { return self.Mount(&p[0]); });
+                return NoGil(self, [&] { return self.Mount(&p[0]); });
             },
             py::arg("path"),
             "Mounts the file for GetValue: True, or False (something is mounted already, or the file is not usable).")
         .def(
-            "UnMount", [](Object& self) { Unlocked(self, [&] { self.UnMount(); }); },
-            "Unmounts the mounted file, if any.")
+            "UnMount", [](Object& self) { NoGil(self, [&] { self.UnMount(); }); }, "Unmounts the mounted file, if any.")
         .def(
             "GetValue",
             [](Object& self, int index, short channel) {
-                return Unlocked(self, [&] { return self.GetValue(index, channel); });
+                return NoGil(self, [&] { return self.GetValue(index, channel); });
             },
             py::arg("index"), py::arg("channel"),
             "Sample `index` (a frame index) of the mounted file as a double: channel 1 when `channel` is 1, else\n"

@@ -29,14 +29,16 @@ struct SavedLocale {
 struct Object : SavedLocale, Covarne2005 {
     Object();
     Object(const Object& other);
-    std::mutex lock;
+    // A copy made while `other` runs no member.
+    static Object* Copy(const Object& other);
+    mutable std::mutex lock;
 };
 
 // Runs `call` on `self` with the GIL released and the object's lock held. Every
 // Python object the call uses must have been inspected before.
 template <typename Call>
-auto Unlocked(Object& self, Call&& call) {
-    py::gil_scoped_release unlocked;
+auto NoGil(Object& self, Call&& call) {
+    py::gil_scoped_release released;
     std::lock_guard<std::mutex> held(self.lock);
     return call();
 }
@@ -110,7 +112,7 @@ void PathQuery(py::class_<Object>& c, const char* name, const char* doc) {
                     return kitpy::NarrowPath(path);
             }();
             Covarne2005& file = self;  // the member is the base class's
-            return Unlocked(self, [&] { return (file.*Member)(p.c_str()); });
+            return NoGil(self, [&] { return (file.*Member)(p.c_str()); });
         },
         py::arg("path"), doc);
 }

@@ -22,7 +22,7 @@ void CopyQuery(Class& c, const char* name, const char* doc) {
             out.Need(n, "`size`");
             unsigned char* bytes = out.Data();
             Covarne2005& file = self;
-            Unlocked(self, [&] { (file.*Copy)(p.c_str(), bytes, n); });
+            NoGil(self, [&] { (file.*Copy)(p.c_str(), bytes, n); });
         },
         py::arg("path"), py::arg("dst"), py::arg("size") = py::none(), doc);
 }

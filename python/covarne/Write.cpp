@@ -19,7 +19,7 @@ void MakeImage(Object& self, py::handle image, py::handle left, py::handle right
     Bytes out(image, "image");
     if (header != nullptr) out.Need(n * std::max<long long>(local.blockAlign, 0), "the frames");
     unsigned char* bytes = out.Data();
-    Unlocked(self, [&] {
+    NoGil(self, [&] {
         self.MakeImage(bytes, samples.Left(), samples.Right(), frames, header != nullptr ? &local : nullptr);
     });
 }
@@ -28,7 +28,7 @@ void Save(Object& self, py::handle path, py::handle left, py::handle right, int 
           const char* name) {
     const std::wstring p = kitpy::WidePath(path);
     Frames samples(left, right, frames, name);
-    Unlocked(self, [&] { self.Save(p.c_str(), samples.Left(), samples.Right(), frames, bits, sampleRate); });
+    NoGil(self, [&] { self.Save(p.c_str(), samples.Left(), samples.Right(), frames, bits, sampleRate); });
 }
 
 const char kSaveDoc[] = R"(Writes a new file (replacing any file of that name): the canonical 44-byte

@@ -20,6 +20,11 @@ Object::Object(const Object& other) : SavedLocale(), Covarne2005(other) {
     if (!name.empty()) std::setlocale(LC_ALL, name.c_str());
 }
 
+Object* Object::Copy(const Object& other) {
+    std::lock_guard<std::mutex> held(other.lock);
+    return new Object(other);
+}
+
 Doubles Samples(const py::handle& obj, const char* name, long long need) {
     if (obj.is_none()) return py::reinterpret_steal<Doubles>(py::handle());  // no array: a null pointer
     Doubles a = kitpy::Input(obj, name);
@@ -39,20 +44,19 @@ Bytes::Bytes(const py::handle& obj, const char* name) : m_name(name) {
         throw py::type_error(m_name + " must be a writeable buffer of bytes (bytearray, numpy.ndarray of uint8), not " +
                              kitpy::TypeName(obj));
     }
-    // From here on the buffer is released by the destructor, also when a check throws.
-    struct Release {
-        Py_buffer* view;
-        ~Release() {
-            if (view != nullptr) PyBuffer_Release(view);
-        }
-    } release{&m_view};
-    const std::string format = m_view.format != nullptr ? m_view.format : "B";
-    if (m_view.itemsize != 1 || (format != "B" && format != "=B" && format != "<B" && format != "|B" && format != "c"))
-        throw py::type_error(m_name + " must hold bytes (uint8), not items of format '" + format + "'");
-    if (m_view.ndim != 1) throw py::value_error(m_name + " must be 1-D, not " + std::to_string(m_view.ndim) + "-D");
-    if (!PyBuffer_IsContiguous(&m_view, 'C')) throw py::value_error(m_name + " must be contiguous, not a strided view");
-    if (m_view.readonly) throw py::value_error(m_name + " is read-only");
-    release.view = nullptr;
+    try {
+        const std::string format = m_view.format != nullptr ? m_view.format : "B";
+        if (m_view.itemsize != 1 ||
+            (format != "B" && format != "=B" && format != "<B" && format != "|B" && format != "c"))
+            throw py::type_error(m_name + " must hold bytes (uint8), not items of format '" + format + "'");
+        if (m_view.ndim != 1) throw py::value_error(m_name + " must be 1-D, not " + std::to_string(m_view.ndim) + "-D");
+        if (!PyBuffer_IsContiguous(&m_view, 'C'))
+            throw py::value_error(m_name + " must be contiguous, not a strided view");
+        if (m_view.readonly) throw py::value_error(m_name + " is read-only");
+    } catch (...) {
+        PyBuffer_Release(&m_view);  // the destructor does not run for a constructor that throws
+        throw;
+    }
 }
 
 void Bytes::Need(long long bytes, const char* what) const {
@@ -63,8 +67,10 @@ void Bytes::Need(long long bytes, const char* what) const {
 
 py::tuple LastError(Object& self) {
     wchar_t text[1024];
-    const int code = Unlocked(self, [&] { return self.GetLastError(text, 1024); });
-    return py::make_tuple(code, py::reinterpret_steal<py::str>(PyUnicode_FromWideChar(text, -1)));
+    const int code = NoGil(self, [&] { return self.GetLastError(text, 1024); });
+    PyObject* str = PyUnicode_FromWideChar(text, -1);
+    if (str == nullptr) throw py::error_already_set();
+    return py::make_tuple(code, py::reinterpret_steal<py::str>(str));
 }
 
 }  // namespace covarne_py
@@ -83,28 +89,15 @@ library: queries give 0 and edits -1 on failure, and GetLastError() tells why.
 Frame counts, starts and indices are in frames; rates in frames per second.
 Members run with the GIL released; one object runs one member at a time.)");
     c.def(py::init<>(), "A new object: nothing mounted, no error.")
-        .def(py::init([](const Object& other) {
-                 std::lock_guard<std::mutex> held(const_cast<Object&>(other).lock);
-                 return new Object(other);
-             }),
-             py::arg("other"),
+        .def(py::init(&Object::Copy), py::arg("other"),
              "A copy of `other`: its last inspection, last error and mounted file, with windows of its own.")
-        .def("__copy__",
-             [](const Object& self) {
-                 std::lock_guard<std::mutex> held(const_cast<Object&>(self).lock);
-                 return new Object(self);
-             })
+        .def("__copy__", &Object::Copy)
         .def(
-            "__deepcopy__",
-            [](const Object& self, py::handle) {
-                std::lock_guard<std::mutex> held(const_cast<Object&>(self).lock);
-                return new Object(self);
-            },
-            py::arg("memo"))
+            "__deepcopy__", [](const Object& self, py::handle) { return Object::Copy(self); }, py::arg("memo"))
         .def(
             "GetVersion",
             [](Object& self, bool numeric) {
-                return std::string(Unlocked(self, [&] { return self.GetVersion(numeric); }));
+                return std::string(NoGil(self, [&] { return self.GetVersion(numeric); }));
             },
             py::arg("numeric"), "The library's version: \"100\" when numeric is true, else \"1.0\".")
         .def("GetLastError", &LastError,
