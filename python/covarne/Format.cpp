@@ -64,7 +64,7 @@ with Covarne2005.MakeHeader, ResetHeader or GetWaveInfo.)");
             "The 44 bytes of the header as they are written to disk.")
         .def(
             "__eq__", [](const Header& a, const Header& b) { return std::memcmp(&a, &b, sizeof a) == 0; },
-            py::arg("other"))
+            py::is_operator(), "The same 44 bytes.")
         .def("__copy__", [](const Header& self) { return Header(self); })
         .def(
             "__deepcopy__", [](const Header& self, py::handle) { return Header(self); }, py::arg("memo"))

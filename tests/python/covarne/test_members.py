@@ -48,7 +48,7 @@ def test_queries_and_the_header_record(w, tmp_path):
 
     made = covarne.tagWAVEFILEHEADER2005()
     w.MakeHeader(made, 200, 2, 16, 44100)
-    assert made == h and copy.copy(made) == h
+    assert made == h and copy.copy(made) == h and made != bytes(h)
     assert (made.riffId, made.waveId, made.fmtId, made.dataId) == (0x46464952, 0x45564157, 0x20746D66, 0x61746164)
     w.ResetHeader(made)
     assert (made.channels, made.sampleRate, made.byteRate, made.blockAlign, made.dataSize, made.riffSize) == (
