@@ -1,4 +1,5 @@
 """Reads, writes and edits 8- and 16-bit PCM WAV files (the Covarne library)."""
+import mmap
 import os
 from typing import Any, Optional, Tuple, Union, overload
 
@@ -7,7 +8,7 @@ import numpy.typing as npt
 
 _Path = Union[str, bytes, os.PathLike[str], os.PathLike[bytes]]
 # A writeable contiguous buffer of bytes: bytearray, numpy.ndarray of uint8, memoryview of one, mmap.
-_Bytes = Union[bytearray, memoryview, npt.NDArray[np.uint8], Any]
+_Bytes = Union[bytearray, memoryview, mmap.mmap, npt.NDArray[np.uint8]]
 _Samples = npt.ArrayLike
 
 class tagWAVEFILEHEADER2005:
