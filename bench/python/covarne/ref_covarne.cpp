@@ -1,6 +1,6 @@
 // The C++ side of the covarne module's per-call overhead: times the members the
 // benchmark calls from Python, on the files it made, and prints one line a case:
-//   <case> <nanoseconds per call, best of five rounds>
+//   <case> <nanoseconds per call, best of several rounds>
 //
 //   ref_covarne <small.wav> <large.wav> <large frames>
 // small.wav: one channel of 256 frames; large.wav: two channels.
@@ -18,10 +18,10 @@ namespace {
 
 std::wstring Wide(const char* s) { return std::wstring(s, s + std::char_traits<char>::length(s)); }
 
-// Nanoseconds per call of `call`, the best of five rounds of `calls` calls.
-double Time(long calls, const std::function<void()>& call) {
+// Nanoseconds per call of `call`, the best of `rounds` rounds of `calls` calls.
+double Time(int rounds, long calls, const std::function<void()>& call) {
     double best = 1e300;
-    for (int round = 0; round < 5; ++round) {
+    for (int round = 0; round < rounds; ++round) {
         const auto t0 = std::chrono::steady_clock::now();
         for (long i = 0; i < calls; ++i) call();
         const std::chrono::duration<double, std::nano> d = std::chrono::steady_clock::now() - t0;
@@ -42,9 +42,10 @@ int main(int argc, char** argv) {
     Covarne2005 wav;
     std::vector<double> left(static_cast<size_t>(std::max(frames, 256))), right(left.size());
     int sink = 0;
-    const double sr = Time(20000, [&] { sink += wav.GetSr(small.c_str()); });
-    const double load = Time(20000, [&] { sink += wav.Load(small.c_str(), 0, 256, left.data(), nullptr); });
-    const double big = Time(5, [&] { sink += wav.Load(large.c_str(), 0, frames, left.data(), right.data()); });
+    // The same rounds as bench_covarne.py's.
+    const double sr = Time(9, 10000, [&] { sink += wav.GetSr(small.c_str()); });
+    const double load = Time(9, 10000, [&] { sink += wav.Load(small.c_str(), 0, 256, left.data(), nullptr); });
+    const double big = Time(15, 3, [&] { sink += wav.Load(large.c_str(), 0, frames, left.data(), right.data()); });
     if (sink == 0) return 1;
     std::printf("GetSr %.1f\nLoad256 %.1f\nLoadLarge %.1f\n", sr, load, big);
     return 0;
