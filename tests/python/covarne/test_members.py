@@ -149,6 +149,20 @@ def test_make_image_and_the_four_saves(w, tmp_path, sf, bits, channels):
         np.testing.assert_array_equal(data, loaded(stored(x, bits), bits))
 
 
+def test_save_overloads_are_told_apart_by_their_third_argument(w, tmp_path):
+    path = tmp_path / "o.wav"
+    x = np.full(4, 0.5)
+    for save, channels, bits in [
+        (lambda: w.Save(path, x, np.int64(4), np.int16(8), 8000), 1, 8),  # numpy integers are counts
+        (lambda: w.Save(path, x, x, 4, 8000), 2, 16),
+        (lambda: w.Save(path, x, [0.5] * 4, 4, 8000), 2, 16),  # a list is a channel
+        (lambda: w.Save(path, x, None, 4, 8, 8000), 1, 8),
+        (lambda: w.Save(path=path, samples=x, frames=4, sampleRate=8000), 1, 16),
+    ]:
+        save()
+        assert (w.GetCh(path), w.GetBits(path), w.GetN(path)) == (channels, bits, 4)
+
+
 def base_file(path, n=10, channels=1):
     """Frames of values 1..n (and -1..-n on channel 1), 16 bits."""
     v = np.arange(1, n + 1)
