@@ -74,7 +74,8 @@ _objects = threading.local()
 
 
 def _object() -> Covarne2005:
-    # One object a thread: objects of different threads work at the same time.
+    # One object a thread, kept: building one costs more than a short read, and
+    # the objects of different threads work at the same time.
     obj = getattr(_objects, "obj", None)
     if obj is None:
         obj = _objects.obj = Covarne2005()
@@ -88,8 +89,8 @@ def read(path: PathLike, start: int = 0, frames: Optional[int] = None) -> Tuple[
     ``(frames, 2)`` for two), the values ``Covarne2005.Load`` gives, and the
     sample rate in frames per second. ``start`` is the first frame (0 by
     default) and ``frames`` the number wanted (``None``: to the end); a range
-    that runs past the end gives the frames that exist (none when ``start`` is
-    past the end).
+    that runs past the end gives the frames that exist, and one with no frames
+    in the file an empty array (unlike ``Load``, nothing is padded with zeros).
 
     Raises ``covarne.Error`` when the file is missing, a directory, not a PCM
     WAV file, of another bit depth or of more than two channels (code 9);
