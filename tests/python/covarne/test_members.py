@@ -1,6 +1,5 @@
 """Covarne2005's members from Python: the results the C++ gives, files read back with soundfile."""
 import copy
-import locale
 import os
 import subprocess
 import sys
