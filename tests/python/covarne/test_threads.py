@@ -15,7 +15,8 @@ def big(tmp_path_factory):
     path = tmp_path_factory.mktemp("big") / "big.wav"
     x = np.sin(np.arange(FRAMES) * 0.01)
     covarne.Covarne2005().Save(path, x, FRAMES, 16, 48000)
-    return path, x
+    yield path, x
+    path.unlink()  # pytest keeps its last folders: no large files left in them
 
 
 def ticks_during(call):
@@ -70,6 +71,7 @@ def test_other_threads_go_on_during_a_long_call(big, tmp_path, name):
     w.Save(tmp_path / "copy.wav", x, FRAMES, 16, 48000)
     # A few tries: on a loaded machine one call may end before the other thread is scheduled.
     seen = [ticks_during(OPERATIONS[name](w, path, x, tmp_path)) for _ in range(3)]
+    (tmp_path / "copy.wav").unlink()
     assert max(seen) >= 5, seen
 
 
