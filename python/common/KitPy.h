@@ -32,8 +32,11 @@ inline std::string ShapeText(const py::array& a) {
 // A path given as str, bytes or os.PathLike, as the wide string the libraries
 // take. Bytes are decoded as the file system's names are (os.fsdecode).
 inline std::wstring WidePath(const py::handle& path) {
-    py::module_ os = py::module_::import("os");
-    py::object text = os.attr("fsdecode")(os.attr("fspath")(path));  // TypeError for anything else
+    py::object text = py::reinterpret_borrow<py::object>(path);
+    if (!PyUnicode_Check(path.ptr())) {  // str, the common case, needs no decoding
+        py::module_ os = py::module_::import("os");
+        text = os.attr("fsdecode")(os.attr("fspath")(path));  // TypeError for anything else
+    }
     Py_ssize_t length = 0;
     wchar_t* wide = PyUnicode_AsWideCharString(text.ptr(), &length);
     if (wide == nullptr) throw py::error_already_set();
@@ -52,16 +55,19 @@ inline std::string NarrowPath(const py::handle& path) {
 }
 
 // The values of an array a member writes into, in place: a writeable,
-// C-contiguous 1-D numpy array of float64 holding at least `need` values.
-// Anything else is refused: TypeError for what is not such an array or has
-// another dtype, ValueError for another shape, layout or a short array.
-inline py::array_t<double> InPlace(const py::handle& obj, const char* name, py::ssize_t need = 0) {
+// C-contiguous 1-D numpy array of T (float64 unless said) holding at least `need`
+// values. Anything else is refused: TypeError for what is not such an array or
+// has another dtype, ValueError for another shape, layout or a short array.
+template <typename T = double>
+inline py::array_t<T> InPlace(const py::handle& obj, const char* name, py::ssize_t need = 0) {
+    const py::dtype want = py::dtype::of<T>();
+    auto wanted = [] { return std::string(py::str(py::dtype::of<T>())); };  // "float64", for the messages
     if (!py::isinstance<py::array>(obj))
-        throw py::type_error(std::string(name) + " must be a numpy.ndarray of float64, not " + TypeName(obj));
+        throw py::type_error(std::string(name) + " must be a numpy.ndarray of " + wanted() + ", not " + TypeName(obj));
     auto a = py::reinterpret_borrow<py::array>(obj);
-    if (!a.dtype().is(py::dtype::of<double>()))
-        throw py::type_error(std::string(name) + " must have dtype float64, not " +
-                             std::string(py::str(a.dtype())) + " (convert it with .astype(numpy.float64))");
+    if (!a.dtype().is(want))
+        throw py::type_error(std::string(name) + " must have dtype " + wanted() + ", not " +
+                             std::string(py::str(a.dtype())) + " (convert it with .astype(numpy." + wanted() + "))");
     if (a.ndim() != 1)
         throw py::value_error(std::string(name) + " must be 1-D, not " + std::to_string(a.ndim()) + "-D with shape " +
                               ShapeText(a));
@@ -72,7 +78,7 @@ inline py::array_t<double> InPlace(const py::handle& obj, const char* name, py::
     if (a.size() < need)
         throw py::value_error(std::string(name) + " holds " + std::to_string(a.size()) + " values; " +
                               std::to_string(need) + " are needed");
-    return py::reinterpret_borrow<py::array_t<double>>(a);
+    return py::reinterpret_borrow<py::array_t<T>>(a);
 }
 
 // Values a member only reads: anything numpy turns into a 1-D float64 array
