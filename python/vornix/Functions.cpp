@@ -220,7 +220,8 @@ power of 1.0) unless linear.
 
 x: 1-D real or complex array-like of N values, N a power of two from 1 to
 65536 (ValueError otherwise). window: 'hann' (or 'hanning'), 'hamming' (the
-periodic windows of scipy.signal.get_window(..., fftbins=True)) or None.
+periodic windows of scipy.signal.get_window(..., fftbins=True), but 0 and 0.08
+for N = 1 where scipy gives 1) or None.
 db_limit: None (a bin of zero power is -inf dB) or a floor in dB for the
 values; decibels only.
 Returns a new float64 array: for real x the N//2 + 1 bins 0 .. N/2 (as
