@@ -81,6 +81,28 @@ void Evaluate(void (CVornix::*member)(double*, double*, int, double*), Engine& s
     (self.*member)(rp, ip, count, op);
 }
 
+struct WindowMember {
+    const char* name;
+    void (CVornix::*member)(double*, int);
+    const char* doc;
+};
+
+const WindowMember kWindows[] = {
+    {"Hamming", &CVornix::Hamming, R"(Hamming(x, n=None) -> None
+
+Multiplies the first n values of x by the periodic Hamming window,
+0.54 - 0.46 cos(2 pi i / n) (scipy.signal.get_window('hamming', n,
+fftbins=True), but 0.08 for n = 1 where scipy gives 1). n < 1 does nothing.
+Returns None.)"},
+    {"Ham", &CVornix::Ham, "Ham(x, n=None) -> None\n\nThe same operation as Hamming."},
+    {"Hanning", &CVornix::Hanning, R"(Hanning(x, n=None) -> None
+
+Multiplies the first n values of x by the periodic Hann window,
+0.5 - 0.5 cos(2 pi i / n) (scipy.signal.get_window('hann', n, fftbins=True),
+but 0 for n = 1 where scipy gives 1). n < 1 does nothing. Returns None.)"},
+    {"Han", &CVornix::Han, "Han(x, n=None) -> None\n\nThe same operation as Hanning."},
+};
+
 const char* const kClassDoc = R"(A processing object: the work areas of a radix-4 FFT engine (about 1.3 MB)
 and a dB limit, with the C++ members of the same names.
 
@@ -113,7 +135,8 @@ void BindMembers(py::module_& m) {
         .value("band_stop", band_stop, "f1 and f2 are the lower and upper band edges")
         .export_values();
 
-    py::class_<Engine>(m, "CVornix", kClassDoc)
+    py::class_<Engine> cls(m, "CVornix", kClassDoc);
+    cls
         .def(py::init<>(), "CVornix()\n\nA new object: no transform tables built yet, a dB limit of -80.")
         .def(py::init<const Engine&>(), py::arg("other"),
              "CVornix(other)\n\nA copy of other: work areas of its own (tables rebuilt on first use) and other's dB limit.")
@@ -167,32 +190,6 @@ does nothing. Returns None.)")
 Stores -abs(limit) as the dB limit (the most negative int as it is) and
 returns the previous limit (-80 on a new object). No member applies the limit
 to data.)")
-        .def(
-            "Hamming", [](Engine& self, const py::handle& x, const py::handle& n) {
-                OneArray(&CVornix::Hamming, self, x, n);
-            },
-            py::arg("x"), py::arg("n") = py::none(),
-            R"(Hamming(x, n=None) -> None
-
-Multiplies the first n values of x by the periodic Hamming window,
-0.54 - 0.46 cos(2 pi i / n) (scipy.signal.get_window('hamming', n,
-fftbins=True)). n < 1 does nothing. Returns None.)")
-        .def(
-            "Ham", [](Engine& self, const py::handle& x, const py::handle& n) { OneArray(&CVornix::Ham, self, x, n); },
-            py::arg("x"), py::arg("n") = py::none(), "Ham(x, n=None) -> None\n\nThe same operation as Hamming.")
-        .def(
-            "Hanning", [](Engine& self, const py::handle& x, const py::handle& n) {
-                OneArray(&CVornix::Hanning, self, x, n);
-            },
-            py::arg("x"), py::arg("n") = py::none(),
-            R"(Hanning(x, n=None) -> None
-
-Multiplies the first n values of x by the periodic Hann window,
-0.5 - 0.5 cos(2 pi i / n) (scipy.signal.get_window('hann', n, fftbins=True)).
-n < 1 does nothing. Returns None.)")
-        .def(
-            "Han", [](Engine& self, const py::handle& x, const py::handle& n) { OneArray(&CVornix::Han, self, x, n); },
-            py::arg("x"), py::arg("n") = py::none(), "Han(x, n=None) -> None\n\nThe same operation as Hanning.")
         .def(
             "Preemphasis",
             [](Engine& self, const py::handle& x, const py::handle& n, double coef) {
@@ -307,6 +304,14 @@ Phase advance of an analytic signal from sample i to i + 1, in radians per
 sample wrapped into [-pi, pi), for i < n - 1; dphase[n-1] = 0. re and im are
 read (n - 1 values); dphase may be re or im itself. n < 1 writes nothing.
 Returns None.)");
+
+    for (const WindowMember& w : kWindows) {
+        auto member = w.member;
+        cls.def(
+            w.name,
+            [member](Engine& self, const py::handle& x, const py::handle& n) { OneArray(member, self, x, n); },
+            py::arg("x"), py::arg("n") = py::none(), w.doc);
+    }
 }
 
 }  // namespace vornixpy
