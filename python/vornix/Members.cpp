@@ -1,6 +1,8 @@
 // vornix.CVornix: the C++ members one for one, in place on numpy arrays. Every
 // count is checked against the arrays before the call, so that nothing is read
 // or written outside them; within that, each member does what the C++ does.
+#include <memory>
+
 #include "VornixPy.h"
 
 namespace vornixpy {
@@ -140,9 +142,10 @@ void BindMembers(py::module_& m) {
         .def(py::init<>(), "CVornix()\n\nA new object: no transform tables built yet, a dB limit of -80.")
         .def(py::init<const Engine&>(), py::arg("other"),
              "CVornix(other)\n\nA copy of other: work areas of its own (tables rebuilt on first use) and other's dB limit.")
-        .def("__copy__", [](const Engine& self) { return Engine(self); })
+        .def("__copy__", [](const Engine& self) { return std::make_unique<Engine>(self); })
         .def(
-            "__deepcopy__", [](const Engine& self, const py::handle&) { return Engine(self); }, py::arg("memo"))
+            "__deepcopy__", [](const Engine& self, const py::handle&) { return std::make_unique<Engine>(self); },
+            py::arg("memo"))
         .def(
             "Fft",
             [](Engine& self, const py::handle& re, const py::handle& im, const py::handle& n, bool forward) {
