@@ -120,11 +120,21 @@ int BlockLimit::Get() {
 
 PyRecorder::PyRecorder() : rec(std::make_unique<CTamblo>()) {}
 
-PyRecorder::~PyRecorder() {
+PyRecorder::~PyRecorder() { Shut(true); }
+
+void PyRecorder::Shut(bool destroy) {
     // The library stops a capture still running and waits for it; on the
-    // window's thread the window's procedure runs meanwhile, and needs the GIL.
-    py::gil_scoped_release unlocked;
-    rec.reset();
+    // window's thread it handles the window's messages meanwhile.
+    PyWindow* target = window && py::isinstance<PyWindow>(window) ? &window.cast<PyWindow&>() : nullptr;
+    if (target) target->Mute(true);
+    {
+        py::gil_scoped_release unlocked;
+        if (destroy)
+            rec.reset();
+        else
+            rec->Stop();
+    }
+    if (target) target->Mute(false);
 }
 
 int PyRecorder::Traverse(visitproc visit, void* arg) {
@@ -134,6 +144,7 @@ int PyRecorder::Traverse(visitproc visit, void* arg) {
 }
 
 void PyRecorder::Clear() {
+    Shut(false);  // collected in a cycle: the capture ends before the window may go
     window = py::object();
     previousWindow = py::object();
 }

@@ -36,6 +36,9 @@ struct PyRecorder {
 
     int Traverse(visitproc visit, void* arg);
     void Clear();
+    // Stops the capture (and with `destroy` frees the recorder) with the GIL
+    // released; the window's procedure is not called meanwhile.
+    void Shut(bool destroy);
 
     std::unique_ptr<CTamblo> rec;
     BlockLimit blocks;

@@ -58,7 +58,7 @@ PyWindow::PyWindow(py::object proc) : m_state(std::make_shared<ProcState>()), m_
     // from a recorder's Stop waiting on this thread.
     m_window = std::make_unique<CTambloWindow>([state](UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
         py::gil_scoped_acquire gil;
-        if (!state->proc) return 0;
+        if (!state->proc || state->muted > 0) return 0;
         try {
             py::object result = state->proc(message, wParam, lParam);
             if (result.is_none()) return 0;
@@ -149,7 +149,8 @@ does one still kept when the window goes); the message's result is then 0.
 
 While a message waits for the window, its file descriptor (GetFd, fileno)
 is readable: hand it to select, selectors or asyncio's loop.add_reader and
-call Pump(0) when it is. A recorder keeps the window it streams to alive.
+call Pump(0) when it is. A recorder keeps the window it streams to alive;
+while that recorder is being destroyed (collected), proc is not called.
 )")
         .def(py::init<py::object>(), py::arg("proc"))
         .def(

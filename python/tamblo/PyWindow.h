@@ -17,6 +17,7 @@ namespace py = pybind11;
 struct ProcState {
     py::object proc;
     py::object error;  // the first exception the procedure raised, not yet raised again
+    int muted = 0;     // recorders streaming here that are being destroyed
 };
 
 class PyWindow {
@@ -33,6 +34,10 @@ public:
     int Pump(int timeoutMs);
     // Raises (and forgets) an exception the procedure raised.
     void RaisePending();
+
+    // While a recorder that streams here is destroyed, its blocks in flight
+    // are dropped without calling the procedure (which may refer to it).
+    void Mute(bool on) { m_state->muted += on ? 1 : -1; }
 
     // The Window object of a handle made by this module, or None.
     static py::object Find(HWND hWnd);
