@@ -161,7 +161,7 @@ ValueError, before anything runs). The GIL is released while a member can
 wait (Prepare, Rec, Start, Stop, and the recorder's destruction, which stops
 a capture still running).
 )")
-        .def(py::init<>())
+        .def(py::init<>(), "A recorder with echo on; opens nothing until Prepare or Rec.")
         .def(
             "Prepare",
             [](PyRecorder& self, py::handle hwnd, int length, short channels, short bits, int sampleRate) {

@@ -152,7 +152,7 @@ is readable: hand it to select, selectors or asyncio's loop.add_reader and
 call Pump(0) when it is. A recorder keeps the window it streams to alive;
 while that recorder is being destroyed (collected), proc is not called.
 )")
-        .def(py::init<py::object>(), py::arg("proc"))
+        .def(py::init<py::object>(), py::arg("proc"), "A window on the calling thread whose messages go to proc.")
         .def(
             "GetHwnd", [](const PyWindow& self) { return reinterpret_cast<std::uintptr_t>(self.Hwnd()); },
             "The window's handle (an int) for CTamblo.Prepare.")

@@ -19,7 +19,7 @@ import math
 import threading
 import weakref
 from types import TracebackType
-from typing import Any, Deque, Optional, Type
+from typing import Any, Callable, Deque, List, Optional, Type
 
 import numpy as np
 import numpy.typing as npt
@@ -64,10 +64,36 @@ def _check_format(rate: Any, channels: Any) -> None:
         raise ValueError(f"channels must be 1 or 2, not {channels}")
 
 
+def _interruptible(recorder: CTamblo, call: Callable[[], None]) -> None:
+    """Runs a blocking member of `recorder`. On the main thread it runs on a
+    helper thread, so that Ctrl-C (KeyboardInterrupt) stops it at once."""
+    if threading.current_thread() is not threading.main_thread():
+        call()
+        return
+    raised: List[BaseException] = []
+
+    def run() -> None:
+        try:
+            call()
+        except BaseException as e:
+            raised.append(e)
+
+    helper = threading.Thread(target=run, name="tamblo-rec", daemon=True)
+    helper.start()
+    try:
+        helper.join()
+    except BaseException:
+        recorder.Stop()
+        helper.join()
+        raise
+    if raised:
+        raise raised[0]
+
+
 def rec(seconds: float, rate: int, channels: int = 1) -> npt.NDArray[np.float64]:
     """Records ``seconds`` seconds (rounded to whole frames) at ``rate`` frames
     per second from the default input device, blocking (other threads run
-    meanwhile), and returns them: ``(frames,)`` for one channel, ``(frames, 2)``
+    meanwhile; Ctrl-C stops it and raises KeyboardInterrupt), and returns them: ``(frames,)`` for one channel, ``(frames, 2)``
     for two.
 
     Raises ``Error`` when the device cannot be opened or fails; when it fails
@@ -87,10 +113,10 @@ def rec(seconds: float, rate: int, channels: int = 1) -> npt.NDArray[np.float64]
     recorder = CTamblo()
     if channels == 1:
         out = np.empty(frames)
-        recorder.Rec(out, frames, int(rate))
+        _interruptible(recorder, lambda: recorder.Rec(out, frames, int(rate)))
     else:
         rows = np.empty((2, frames))
-        recorder.Rec(rows[0], rows[1], frames, int(rate))
+        _interruptible(recorder, lambda: recorder.Rec(rows[0], rows[1], frames, int(rate)))
         out = np.ascontiguousarray(rows.T)
     code, text = recorder.GetLastError()
     if code != 0:
@@ -141,6 +167,7 @@ class Stream:
 
     @property
     def closed(self) -> bool:
+        """True once the capture has ended: closed, or ended by an error."""
         return self._closed
 
     def _open(self) -> None:

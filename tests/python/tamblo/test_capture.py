@@ -3,6 +3,8 @@ PCM, as users meet it: every recorded frame is checked against the signal a
 player plays into the recorded sink."""
 import asyncio
 import gc
+import os
+import signal
 import threading
 import time
 
@@ -195,3 +197,12 @@ def test_stop_from_another_thread_ends_a_stream(server):
             threading.Timer(0.5, s.close).start()
         count += 1
     assert 1 <= count < 100 and s.closed
+
+
+def test_ctrl_c_stops_rec(server):
+    server(16000, 1)
+    threading.Timer(0.5, os.kill, (os.getpid(), signal.SIGINT)).start()
+    t0 = time.monotonic()
+    with pytest.raises(KeyboardInterrupt):
+        tamblo.rec(30, 16000)
+    assert time.monotonic() - t0 < 15, "Ctrl-C waited for the whole recording"
