@@ -13,13 +13,14 @@ namespace tamblo_py {
 namespace {
 
 // The library's codes the wrapper needs to tell apart.
-constexpr int kInvalidArgument = 2;
 constexpr int kNoThread = 4;
 constexpr long kBufferBytes = 192000;  // a worker's buffer: the largest block in bytes
 
 // What the library accepts before it replaces its worker: 16-bit PCM, one or
 // two channels, a positive rate, and a block that fits a worker buffer.
-bool validFormat(short channels, short bits, int rate) { return bits == 16 && (channels == 1 || channels == 2) && rate > 0; }
+bool validFormat(short channels, short bits, int rate) {
+    return bits == 16 && (channels == 1 || channels == 2) && rate > 0;
+}
 
 bool streamReplaces(int length, short channels, short bits, int rate) {
     return validFormat(channels, bits, rate) && length >= 0 && static_cast<long>(length) * channels * 2 <= kBufferBytes;

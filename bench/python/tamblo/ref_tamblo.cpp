@@ -8,7 +8,6 @@
 #include <sys/resource.h>
 #include <tamblo/CTamblo.h>
 #include <tamblo/CTambloWindow.h>
-
 #include <time.h>
 
 #include <algorithm>

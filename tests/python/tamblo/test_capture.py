@@ -121,7 +121,7 @@ def test_stop_from_another_thread_ends_rec_with_the_frames_recorded(server):
     rec = tamblo.CTamblo()
     n = 48000 * 10
     left, right = np.full(n, UNTOUCHED), np.full(n, UNTOUCHED)
-    stopper = threading.Timer(1.5, rec.Stop)
+    stopper = threading.Timer(2.5, rec.Stop)
     stopper.start()
     rec.Rec(left, right, n, 48000)
     stopper.join()

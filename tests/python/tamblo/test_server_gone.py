@@ -38,7 +38,7 @@ def private_server(pulse_dir):
 
 
 def test_rec_cut_short_raises_with_the_frames_recorded(private_server):
-    killer = threading.Timer(1.5, os.kill, (private_server, signal.SIGKILL))
+    killer = threading.Timer(2.5, os.kill, (private_server, signal.SIGKILL))
     killer.start()
     with pytest.raises(tamblo.Error) as raised:
         tamblo.rec(10, 48000, 2)
