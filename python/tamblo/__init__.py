@@ -28,9 +28,6 @@ from ._tamblo import UM_BLOCK_READY, CTamblo, Window
 
 __all__ = ["CTamblo", "Window", "UM_BLOCK_READY", "Error", "Stream", "rec", "stream"]
 
-_STOPPED = 9  # the library's code for a recording cut short by Stop
-
-
 class Error(OSError):
     """The capture failed: ``code`` is the library's code (negative: the sound
     system's errno), the message its text. ``samples`` holds what was
@@ -92,9 +89,10 @@ def _interruptible(recorder: CTamblo, call: Callable[[], None]) -> None:
 
 def rec(seconds: float, rate: int, channels: int = 1) -> npt.NDArray[np.float64]:
     """Records ``seconds`` seconds (rounded to whole frames) at ``rate`` frames
-    per second from the default input device, blocking (other threads run
-    meanwhile; Ctrl-C stops it and raises KeyboardInterrupt), and returns them: ``(frames,)`` for one channel, ``(frames, 2)``
-    for two.
+    per second from the default input device, blocking, and returns them:
+    ``(frames,)`` for one channel, ``(frames, 2)`` for two. Other threads run
+    meanwhile; on the main thread Ctrl-C stops the recording and raises
+    KeyboardInterrupt.
 
     Raises ``Error`` when the device cannot be opened or fails; when it fails
     midway, the frames recorded until then are the error's ``samples``.
@@ -107,7 +105,7 @@ def rec(seconds: float, rate: int, channels: int = 1) -> npt.NDArray[np.float64]
         raise TypeError(f"seconds must be a number, not {type(seconds).__name__}")
     if not math.isfinite(seconds) or seconds < 0:
         raise ValueError(f"seconds must be finite and not negative, not {seconds}")
-    frames = round(seconds * rate)
+    frames = int(round(seconds * rate))
     if frames > 2**31 - 1:
         raise ValueError(f"{seconds} s at {rate} frames/s is more than 2**31 - 1 frames")
     recorder = CTamblo()
@@ -347,5 +345,6 @@ def stream(rate: int, channels: int, block_frames: int) -> Stream:
     second, ``channels`` 1 or 2: see ``Stream``. Nothing is opened until it is
     read; then a device that cannot open raises ``Error``, as does one that
     fails while it is read. TypeError/ValueError for arguments of the wrong
-    type or out of range."""
+    type or out of range; a block larger than the device's buffers (192,000
+    bytes) is the library's refusal, ``Error`` with code 2."""
     return Stream(rate, channels, block_frames)
