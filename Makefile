@@ -23,6 +23,8 @@ PKGS_BENCH = libbenchmark-dev libsndfile1-dev libfftw3-dev libkissfft-dev strace
 PKGS_PACKAGE = dpkg-dev lintian file binutils man-db
 
 CMAKE_FLAGS ?=
+# The system's interpreter: the one with Debian's numpy, scipy and soundfile.
+PYTHON ?= $(shell test -x /usr/bin/python3 && echo /usr/bin/python3 || echo python3)
 
 .PHONY: all deps deps-bench deps-package build test test-sanitize test-tsan test-package demo bench fuzz fuzz-build \
         package clean
@@ -116,7 +118,7 @@ bench: deps-bench
 	@set -e; for b in $$(find $(BENCH_BUILD)/bench -type f -name 'bench_*' -perm -u+x | sort); do \
 	  echo "== $$b"; $$b; done
 	@set -e; if [ -d $(BENCH_BUILD)/pythonpath ]; then for b in $$(ls bench/python/*/bench_*.py 2>/dev/null | sort); do \
-	  echo "== $$b"; PYTHONPATH=$(CURDIR)/$(BENCH_BUILD)/pythonpath KIT_BENCH_BUILD=$(CURDIR)/$(BENCH_BUILD) python3 $$b; done; \
+	  echo "== $$b"; PYTHONPATH=$(CURDIR)/$(BENCH_BUILD)/pythonpath KIT_BENCH_BUILD=$(CURDIR)/$(BENCH_BUILD) $(PYTHON) $$b; done; \
 	  else echo "== Python benchmarks skipped: the Python modules were not built"; fi
 
 # libFuzzer targets are executables named fuzz_<what>; seeds live in tests/fuzz/corpus/<what>/.

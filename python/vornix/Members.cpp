@@ -138,10 +138,10 @@ void BindMembers(py::module_& m) {
         .export_values();
 
     py::class_<Engine> cls(m, "CVornix", kClassDoc);
-    cls
-        .def(py::init<>(), "CVornix()\n\nA new object: no transform tables built yet, a dB limit of -80.")
+    cls.def(py::init<>(), "CVornix()\n\nA new object: no transform tables built yet, a dB limit of -80.")
         .def(py::init<const Engine&>(), py::arg("other"),
-             "CVornix(other)\n\nA copy of other: work areas of its own (tables rebuilt on first use) and other's dB limit.")
+             "CVornix(other)\n\nA copy of other: work areas of its own (tables rebuilt on first use) and other's dB "
+             "limit.")
         .def("__copy__", [](const Engine& self) { return std::make_unique<Engine>(self); })
         .def(
             "__deepcopy__", [](const Engine& self, const py::handle&) { return std::make_unique<Engine>(self); },
@@ -231,8 +231,7 @@ or n < 1, x is unchanged and 0.0 is returned.)")
                 py::gil_scoped_release unlocked;
                 self.GetFirCoef(p, t, f1, f2, fs, att, kind);
             },
-            py::arg("h"), py::arg("taps"), py::arg("f1"), py::arg("f2"), py::arg("fs"), py::arg("att"),
-            py::arg("type"),
+            py::arg("h"), py::arg("taps"), py::arg("f1"), py::arg("f2"), py::arg("fs"), py::arg("att"), py::arg("type"),
             R"(GetFirCoef(h, taps, f1, f2, fs, att, type) -> None
 
 Kaiser-windowed FIR design into h: 2*(taps//2) + 1 coefficients (taps + 1
@@ -284,8 +283,7 @@ ignored). n is meant to be a power of two up to 65536; for other n the result
 has no defined meaning. n < 1 does nothing. Returns None.)")
         .def(
             "CalcHilbertPower",
-            [](Engine& self, const py::handle& re, const py::handle& im, const py::handle& n,
-               const py::handle& power) {
+            [](Engine& self, const py::handle& re, const py::handle& im, const py::handle& n, const py::handle& power) {
                 Evaluate(&CVornix::CalcHilbertPower, self, re, im, n, power, "power");
             },
             py::arg("re"), py::arg("im"), py::arg("n").none(true), py::arg("power"),
@@ -311,8 +309,7 @@ Returns None.)");
     for (const WindowMember& w : kWindows) {
         auto member = w.member;
         cls.def(
-            w.name,
-            [member](Engine& self, const py::handle& x, const py::handle& n) { OneArray(member, self, x, n); },
+            w.name, [member](Engine& self, const py::handle& x, const py::handle& n) { OneArray(member, self, x, n); },
             py::arg("x"), py::arg("n") = py::none(), w.doc);
     }
 }

@@ -51,10 +51,12 @@ Signal ReadSignal(const py::handle& x, const char* name, bool allow_complex, boo
         throw py::type_error(std::string(name) + " must hold real numbers, not " + std::string(py::str(given.dtype())));
     if (!complex && kind != 'f' && kind != 'i' && kind != 'u' && kind != 'b')
         throw py::type_error(std::string(name) + " must be an array of numbers, not " +
-                             (given && py::isinstance<py::array>(x) ? "an array of " + std::string(py::str(given.dtype()))
-                                                                    : kitpy::TypeName(x)));
+                             (given && py::isinstance<py::array>(x)
+                                  ? "an array of " + std::string(py::str(given.dtype()))
+                                  : kitpy::TypeName(x)));
     if (given.ndim() != 1 && !(channels && given.ndim() == 2))
-        throw py::value_error(std::string(name) + (channels ? " must be 1-D (frames,) or 2-D (frames, channels)" : " must be 1-D") +
+        throw py::value_error(std::string(name) +
+                              (channels ? " must be 1-D (frames,) or 2-D (frames, channels)" : " must be 1-D") +
                               ", not " + std::to_string(given.ndim()) + "-D with shape " + kitpy::ShapeText(given));
     constexpr int flags = py::array::c_style | py::array::forcecast;
     Signal s;
@@ -71,9 +73,8 @@ Signal ReadSignal(const py::handle& x, const char* name, bool allow_complex, boo
 
 int TransformLength(const Signal& s, const char* function) {
     if (s.n < 1 || s.n > kMaxPoints || (s.n & (s.n - 1)) != 0)
-        throw py::value_error(std::string(function) + " takes a power of two from 1 to " +
-                              std::to_string(kMaxPoints) + " values, not " + std::to_string(s.n) +
-                              " (zero-pad with numpy.pad)");
+        throw py::value_error(std::string(function) + " takes a power of two from 1 to " + std::to_string(kMaxPoints) +
+                              " values, not " + std::to_string(s.n) + " (zero-pad with numpy.pad)");
     return static_cast<int>(s.n);
 }
 

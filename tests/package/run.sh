@@ -45,6 +45,11 @@ pkgs="covarne vornix tamblo"
 c++ -std=c++17 -Wall -Wextra -o "$scratch/consumer-pc" "$src/consumer.cpp" $(pkg-config --cflags --libs $pkgs)
 "$scratch/consumer-pc" "$scratch/b.wav"
 
+if printf '%s\n' $names | grep -qx python3-audiokit; then
+  echo "== the Python modules with the system's python3"
+  (cd "$scratch" && env -u PYTHONPATH python3 -I "$(dirname "$0")/python_smoke.py" "$scratch")
+fi
+
 echo "== dpkg --purge"
 trap - EXIT
 # shellcheck disable=SC2086
@@ -52,7 +57,8 @@ dpkg --purge $names >"$scratch/purge.log" 2>&1 || { cat "$scratch/purge.log"; rm
 for n in $names; do
   if dpkg-query -W -f='${Status}' "$n" 2>/dev/null | grep -q installed; then echo "$n is still installed"; exit 1; fi
 done
-left=$(ls /usr/lib/*/libcovarne* /usr/lib/*/libvornix* /usr/lib/*/libtamblo* /usr/bin/wavtool 2>/dev/null || true)
+left=$(ls -d /usr/lib/*/libcovarne* /usr/lib/*/libvornix* /usr/lib/*/libtamblo* /usr/bin/wavtool \
+  /usr/lib/python3/dist-packages/{covarne,vornix,tamblo} 2>/dev/null || true)
 rm -rf "$scratch"
 [ -z "$left" ] || { echo "left after purge: $left"; exit 1; }
 echo "the packages installed, built the consumer and purged cleanly"
