@@ -96,6 +96,9 @@ if(kit_py_modules)
   set(CPACK_DEBIAN_PYTHON_PACKAGE_SHLIBDEPS ON)
   set(CPACK_DEBIAN_PYTHON_PACKAGE_GENERATE_SHLIBS OFF)  # modules, not libraries
   set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS "${depends}")
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/python3-audiokit/postinst
+      ${PROJECT_SOURCE_DIR}/packaging/python3-audiokit/prerm)
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_CONTROL_STRICT_PERMISSION ON)
   set(CPACK_DEBIAN_PYTHON_DESCRIPTION "Python 3 modules over the audio kit's libraries, on numpy arrays\nThree modules for research code and tools written in Python: covarne reads,\nwrites and edits 8- and 16-bit PCM WAV files; vornix computes FFTs, spectra,\nwindows, FIR filters and the Hilbert envelope; tamblo records 16-bit PCM\nfrom the default ALSA input, blocking or block by block, also under asyncio.\nSamples are numpy float64 arrays.")
   list(APPEND kit_deb_commands
        COMMAND ${CMAKE_CPACK_COMMAND} --config ${PROJECT_BINARY_DIR}/CPackConfig.cmake -G DEB

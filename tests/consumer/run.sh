@@ -2,9 +2,9 @@
 # Installs the kit from a build tree into a scratch prefix, then builds the
 # consumer project against it twice, through its CMake packages and through
 # pkg-config alone, and runs both programs.
-#   run.sh <build tree> <consumer source> <cmake> <c++ compiler>
+#   run.sh <build tree> <consumer source> <cmake> <c++ compiler> [python]
 set -eu
-build=$1 src=$2 cmake=$3 cxx=$4
+build=$1 src=$2 cmake=$3 cxx=$4 python=${5:-python3}
 command -v pkg-config >/dev/null || { echo "pkg-config is not installed"; exit 77; }
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/kit-consumer.XXXXXX")
@@ -41,7 +41,7 @@ if [ -n "$typed" ]; then
   echo "== Python modules"
   for t in $typed; do
     pkg=$(dirname "$t")
-    PYTHONPATH=$(dirname "$pkg") python3 -c "import sys, $(basename "$pkg") as m; \
+    PYTHONPATH=$(dirname "$pkg") "$python" -c "import sys, $(basename "$pkg") as m; \
 assert m.__file__.startswith(sys.argv[1]), m.__file__; print(m.__name__, 'from', m.__file__)" "$prefix"
   done
 fi

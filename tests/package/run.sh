@@ -6,6 +6,7 @@
 #   run.sh <folder with the .deb files> <consumer source>
 set -euo pipefail
 debs=$1 src=$2
+here=$(cd "$(dirname "$0")" && pwd)
 if [ "$(id -u)" != 0 ] || ! command -v dpkg >/dev/null; then
   echo "SKIPPED: installing Debian packages needs root and dpkg"
   exit 0
@@ -47,7 +48,7 @@ c++ -std=c++17 -Wall -Wextra -o "$scratch/consumer-pc" "$src/consumer.cpp" $(pkg
 
 if printf '%s\n' $names | grep -qx python3-audiokit; then
   echo "== the Python modules with the system's python3"
-  (cd "$scratch" && env -u PYTHONPATH python3 -I "$(dirname "$0")/python_smoke.py" "$scratch")
+  (cd "$scratch" && env -u PYTHONPATH /usr/bin/python3 -I "$here/python_smoke.py" "$scratch")
 fi
 
 echo "== dpkg --purge"
