@@ -55,15 +55,22 @@ Result OneArray(Result (CVornix::*member)(double*, int), Engine& self, const py:
     return (self.*member)(p, w.n);
 }
 
-// Fft or Ifft: both arrays hold the values the transform touches.
-void Transform(Engine& self, const py::handle& re, const py::handle& im, const py::handle& n, bool forward) {
-    Written r = InPlaceCounted(re, "re", n, FftPoints);
-    Doubles i = kitpy::InPlace(im, "im", FftPoints(r.n));
+// A member on re and im in place, both holding need(n) values, run on the
+// object's work areas in turn: call(re, im, n).
+template <typename NeedFn, typename Call>
+void OnPair(Engine& self, const py::handle& re, const py::handle& im, const py::handle& n, NeedFn need, Call call) {
+    Written r = InPlaceCounted(re, "re", n, need);
+    Doubles i = kitpy::InPlace(im, "im", need(r.n));
     double* rp = r.a.mutable_data();
     double* ip = i.mutable_data();
     py::gil_scoped_release unlocked;
     std::lock_guard<std::mutex> lock(self.busy);
-    self.Fft(rp, ip, r.n, forward);
+    call(rp, ip, r.n);
+}
+
+// Fft or Ifft: both arrays hold the values the transform touches.
+void Transform(Engine& self, const py::handle& re, const py::handle& im, const py::handle& n, bool forward) {
+    OnPair(self, re, im, n, FftPoints, [&](double* r, double* i, int count) { self.Fft(r, i, count, forward); });
 }
 
 // CalcHilbertPower or CalcHilbertSpectrum: reads n - 1 values of re and im,
@@ -266,13 +273,7 @@ Returns None.)")
         .def(
             "Hilbert",
             [](Engine& self, const py::handle& re, const py::handle& im, const py::handle& n) {
-                Written r = InPlaceCounted(re, "re", n, AtLeast0);
-                Doubles i = kitpy::InPlace(im, "im", AtLeast0(r.n));
-                double* rp = r.a.mutable_data();
-                double* ip = i.mutable_data();
-                py::gil_scoped_release unlocked;
-                std::lock_guard<std::mutex> lock(self.busy);
-                self.Hilbert(rp, ip, r.n);
+                OnPair(self, re, im, n, AtLeast0, [&](double* r, double* i, int count) { self.Hilbert(r, i, count); });
             },
             py::arg("re"), py::arg("im"), py::arg("n") = py::none(),
             R"(Hilbert(re, im, n=None) -> None
